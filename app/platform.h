@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+
+// Stand-ins for the few Windows interfaces the program was built around, so
+// that one source tree runs on Linux and still builds on Windows.
+namespace Platform {
+
+// Blocks the calling thread, like Win32 Sleep.
+void sleepMs(int milliseconds);
+
+// The system name of the serial port the user typed. On Windows the text is
+// used as it stands. Elsewhere "COMn" (any case, n >= 1) means /dev/ttyS(n-1)
+// and any other text goes to the serial layer unchanged, which puts /dev/ in
+// front of a bare name and takes a path as it is.
+QString serialPortSystemName(const QString &typed);
+
+// The firmware writer, started from the working directory.
+QString firmwareWriterProgram();
+
+} // namespace Platform

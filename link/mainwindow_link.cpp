@@ -1,0 +1,132 @@
+// The window's side of the connection: connect, disconnect, the radio
+// buttons and the serial poll.
+#include "app/mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "app/textcodec.h"
+#include "link/readerlink.h"
+
+#include <QSerialPort>
+#include <QTextCursor>
+#include <QTimer>
+
+void MainWindow::SetIButtonControlsEnabled(bool on)
+{
+    QWidget *const widgets[] = {
+        ui->PreAmbleChk,      ui->PreAmbleEdit,     ui->PostAmbleChk,    ui->PostAmbleEdit,
+        ui->RemoveDataChk,    ui->RemoveDataEdit,   ui->AutoReportChk,   ui->BuzzerEnableChk,
+        ui->IBTOutStartEdit,  ui->IBTOutLengthEdit, ui->GetIBTStatusBut, ui->SetIBTStatusBut,
+        ui->tabWidget,        ui->ScannerEdit,      ui->TrigBut,         ui->ChangeModeBut,
+    };
+    for (QWidget *w : widgets)
+        w->setEnabled(on);
+}
+
+void MainWindow::ConnectClick()
+{
+    ReaderLink &link = *readerLink;
+    if (link.connected) {
+        DisconnectReader();
+        return;
+    }
+
+    const auto openFailed = [this, &link](const char *trace) {
+        qDebug("%s", trace);
+        ui->ConnectBut->setText(QStringLiteral("Reconnect"));
+        SetIButtonControlsEnabled(false);
+        link.connected = false;
+    };
+
+    if (ui->USBKB_radcmd->isChecked()) {
+        if (!link.openHid()) {
+            openFailed("unable to open USB HID device\n");
+            return;
+        }
+        link.hidOpen = true;
+        ui->ChangeModeBut->setText(QStringLiteral("to Serial"));
+    } else {
+        if (!link.openSerial(ui->SerialNameEdit->text())) {
+            openFailed("unable to open com device\n");
+            return;
+        }
+        link.pollTimer = new QTimer(this);
+        link.pollTimer->start(100);
+        connect(link.pollTimer, &QTimer::timeout, this, &MainWindow::onReadyRead);
+        link.serialOpen = true;
+        ui->ChangeModeBut->setText(QStringLiteral("to USB KB"));
+    }
+    ui->CodeType_lbl->setText(QStringLiteral("ASCII Code"));
+    GetIBTValue();
+
+    // The read's message box runs an event loop; a serial port that failed
+    // meanwhile has already been torn down, and stays down.
+    if (!link.hidOpen && !link.serialOpen)
+        return;
+
+    link.connected = true;
+    statusPolled = false;
+    settingsLoaded = false;
+    ui->ConnectBut->setText(QStringLiteral("Disconnect"));
+    SetIButtonControlsEnabled(true);
+}
+
+void MainWindow::DisconnectReader()
+{
+    ReaderLink &link = *readerLink;
+    if (link.hidOpen) {
+        qDebug("Orvo_Device disconnect");
+        link.closeHid();
+        link.hidOpen = false;
+    }
+    if (link.serialOpen) {
+        qDebug("Pasq_Device disconnect");
+        if (link.pollTimer) {
+            // Stopped now; deleted once any tick being delivered is done.
+            link.pollTimer->stop();
+            link.pollTimer->deleteLater();
+            link.pollTimer = nullptr;
+        }
+        link.closeSerial();
+        link.serialOpen = false;
+    }
+    ui->ConnectBut->setText(QStringLiteral("Connect Device"));
+    link.connected = false;
+    SetIButtonControlsEnabled(false);
+}
+
+void MainWindow::onSerialPortFailed()
+{
+    if (!readerLink->serialOpen)
+        return;
+    qDebug("Serial port lost, disconnecting\n");
+    DisconnectReader();
+}
+
+void MainWindow::on_Searal_radcmd_clicked()
+{
+    ui->SerialNameEdit->setEnabled(true);
+}
+
+void MainWindow::on_USBKB_radcmd_clicked()
+{
+    ui->SerialNameEdit->setEnabled(false);
+}
+
+void MainWindow::onReadyRead()
+{
+    QSerialPort *port = readerLink->serialPort;
+    if (!port || !port->isOpen())
+        return;
+    const qint64 available = port->bytesAvailable();
+    if (available == 0)
+        return;
+    const QByteArray chunk = available > 0 ? port->read(available) : QByteArray();
+
+    // Appended as plain text: reader bytes are never markup, and appending
+    // keeps each poll's cost independent of how much is already shown.
+    QTextCursor end(ui->ScannerEdit->document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(TextCodec::cStringToText(chunk));
+
+    ParseSerialReply(chunk);
+}

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "link/commandframe.h"
+
+#include <QObject>
+
+class QSerialPort;
+class QTimer;
+struct hid_device_;
+typedef struct hid_device_ hid_device;
+
+// The connection to the reader: which transport is open, its handle or port,
+// the serial poll timer and the rolling sequence number of HID requests.
+// Invariants: at most one of hidOpen and serialOpen, and only while connected;
+// pollTimer exists exactly while serialOpen.
+class ReaderLink : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr unsigned short VendorId = 0x0416;
+    static constexpr unsigned short ProductId = 0xF100;
+    static constexpr int ReadPauseMs = 300;
+    // A reader that stops answering must not hold the window for ever.
+    static constexpr int ExchangeBoundMs = 3000;
+
+    explicit ReaderLink(QObject *parent = nullptr);
+    ~ReaderLink() override;
+
+    bool connected = false;
+    bool hidOpen = false;
+    bool serialOpen = false;
+    hid_device *hidHandle = nullptr;
+    QSerialPort *serialPort = nullptr;
+    QTimer *pollTimer = nullptr;
+    quint8 seqNo = 1;
+
+    quint8 NextSeqNo();
+
+    // Writes request (three attempts), then pauses and reads until a reply
+    // echoes ~seq at offset 48. False when every write failed or no matching
+    // reply came within ExchangeBoundMs of the write.
+    bool HidExchange(const HidReport &request, unsigned char *reply, quint8 seq);
+    // One write, no reply awaited.
+    bool HidSend(const HidReport &request);
+    // Writes a bare frame to the serial port. False when the port is not
+    // open or did not take every byte.
+    bool SerialSend(const QByteArray &frame);
+
+    // hid_open of the reader into hidHandle.
+    bool openHid();
+    // hid_close and hid_exit; hidHandle becomes null.
+    void closeHid();
+    // Replaces the port object of an earlier attempt, sets 9600 8N1 without
+    // flow control and opens it for reading and writing.
+    bool openSerial(const QString &typedName);
+    void closeSerial();
+
+signals:
+    // The open serial port reported an error (adapter pulled, far end gone).
+    // The port has already been closed when this is emitted.
+    void serialPortFailed();
+
+private:
+    void onSerialError(int error);
+};
+
+// Traces hid_error's text as "Error: %ls\n".
+void traceHidError(hid_device *device);

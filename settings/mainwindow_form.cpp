@@ -1,0 +1,27 @@
+// The settings form's own reactions: enable boxes and control-code pickers.
+#include "app/mainwindow.h"
+#include "ui_mainwindow.h"
+
+void MainWindow::PreAmbleEnableClick()
+{
+}
+
+void MainWindow::PostAmbleEnableClick()
+{
+}
+
+void MainWindow::RemoveDataEnableClick()
+{
+}
+
+void MainWindow::Pre_selectChanged(int)
+{
+}
+
+void MainWindow::Post_selectChanged(int)
+{
+}
+
+void MainWindow::Remove_selectChanged(int)
+{
+}
