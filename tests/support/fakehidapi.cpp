@@ -1,0 +1,597 @@
+// A simulated hidapi. Test executables link this in place of the real
+// library, so the program's own hid_* calls reach a ReaderModel.
+
+#include "support/fakehid.h"
+
+#include "readermodel.h"
+
+#include <hidapi.h>
+
+#include <QThread>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <cwchar>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct hid_device_
+{
+    quint16 productId = 0;
+    bool closed = false;
+    bool dead = false;  // the device went away while this handle was open
+    bool stale = false; // opened before FakeHid::reset()
+    bool nonblocking = false;
+    std::wstring error;
+    hid_device_info *info = nullptr;
+};
+
+namespace {
+
+const wchar_t *const NoError = L"Success";
+const wchar_t *const GoneError = L"No such device";
+const wchar_t *const RefusedError = L"Connection timed out";
+
+struct DescriptorString
+{
+    std::wstring text;
+    bool fails = false;
+};
+
+struct State
+{
+    ReaderModel *model = nullptr;
+    QList<quint16> products{FakeHid::ReaderProductId};
+    bool openFails = false;
+    int refuseNext = 0;
+    bool refuseAll = false;
+    bool unplugged = false;
+    int unplugAfter = -1;
+    std::array<DescriptorString, 4> strings{{
+        {L"Simulated Reader Works", false},
+        {L"iButton Reader", false},
+        {L"SIM0001", false},
+        {L"Simulated Reader Works", false},
+    }};
+    QList<QByteArray> written;
+    QList<QByteArray> attempted;
+    QList<FakeHid::OpenCall> opens;
+    int closes = 0;
+    int inits = 0;
+    int exits = 0;
+    int reads = 0;
+    QStringList calls;
+    QStringList violations;
+    std::wstring error;
+};
+
+State &state()
+{
+    static State s;
+    return s;
+}
+
+// Handles are never freed: a pointer the program kept after closing must
+// never come to name a new handle.
+std::vector<std::unique_ptr<hid_device_>> &handles()
+{
+    static std::vector<std::unique_ptr<hid_device_>> all;
+    return all;
+}
+
+void call(const QString &line)
+{
+    state().calls.append(line);
+}
+
+void violation(const char *function, const char *what)
+{
+    state().violations.append(QStringLiteral("%1: %2").arg(QLatin1String(function), QLatin1String(what)));
+}
+
+QString hex4(quint16 value)
+{
+    return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')).toUpper();
+}
+
+bool present()
+{
+    return state().model && !state().unplugged;
+}
+
+QString simPath(int index)
+{
+    return QStringLiteral("/dev/hidraw-sim%1").arg(index);
+}
+
+// The handle behind dev if the program may use it; otherwise the misuse is
+// recorded and nullptr returned. Never dereferences a pointer it does not
+// know.
+hid_device_ *usable(hid_device *dev, const char *function)
+{
+    if (!dev) {
+        violation(function, "NULL handle");
+        return nullptr;
+    }
+    auto &all = handles();
+    const auto it = std::find_if(all.begin(), all.end(), [dev](const auto &h) { return h.get() == dev; });
+    if (it == all.end()) {
+        violation(function, "unknown handle");
+        return nullptr;
+    }
+    if ((*it)->stale) {
+        violation(function, "handle from before FakeHid::reset()");
+        return nullptr;
+    }
+    if ((*it)->closed) {
+        violation(function, "handle used after hid_close");
+        return nullptr;
+    }
+    return it->get();
+}
+
+wchar_t *wideCopy(const std::wstring &text)
+{
+    auto *copy = new wchar_t[text.size() + 1];
+    std::wmemcpy(copy, text.c_str(), text.size() + 1);
+    return copy;
+}
+
+hid_device_info *newInfo(int index)
+{
+    const State &s = state();
+    auto *info = new hid_device_info{};
+    const QByteArray path = simPath(index).toLatin1();
+    info->path = new char[size_t(path.size()) + 1];
+    std::memcpy(info->path, path.constData(), size_t(path.size()) + 1);
+    info->vendor_id = FakeHid::VendorId;
+    info->product_id = s.products.value(index);
+    info->serial_number = wideCopy(s.strings[size_t(FakeHid::Descriptor::SerialNumber)].text);
+    info->release_number = 0x0100;
+    info->manufacturer_string = wideCopy(s.strings[size_t(FakeHid::Descriptor::Manufacturer)].text);
+    info->product_string = wideCopy(s.strings[size_t(FakeHid::Descriptor::Product)].text);
+    info->usage_page = 0x0001;
+    info->usage = 0x0006;
+    info->interface_number = 0;
+    info->bus_type = HID_API_BUS_USB;
+    return info;
+}
+
+void freeInfo(hid_device_info *info)
+{
+    if (!info)
+        return;
+    delete[] info->path;
+    delete[] info->serial_number;
+    delete[] info->manufacturer_string;
+    delete[] info->product_string;
+    delete info;
+}
+
+void killOpenHandles()
+{
+    for (auto &h : handles())
+        if (!h->closed && !h->stale)
+            h->dead = true;
+}
+
+void unplug()
+{
+    state().unplugged = true;
+    state().unplugAfter = -1;
+    killOpenHandles();
+}
+
+hid_device *openProduct(int index)
+{
+    auto h = std::make_unique<hid_device_>();
+    h->productId = state().products.value(index);
+    h->info = newInfo(index);
+    handles().push_back(std::move(h));
+    state().error.clear();
+    return handles().back().get();
+}
+
+int readReport(hid_device *dev, unsigned char *data, size_t length, int milliseconds, const char *function)
+{
+    State &s = state();
+    ++s.reads;
+    const QString name = QLatin1String(function);
+    hid_device_ *h = usable(dev, function);
+    if (!h || !data) {
+        if (h)
+            violation(function, "NULL buffer");
+        call(name + QStringLiteral(" -> -1"));
+        return -1;
+    }
+    if (h->dead || !present()) {
+        h->error = GoneError;
+        call(name + QStringLiteral(" -> -1"));
+        return -1;
+    }
+    const bool blocking = milliseconds < 0;
+    const QByteArray report = s.model->usbRead(blocking ? ReaderModel::UsbRead::Block
+                                                        : ReaderModel::UsbRead::Poll);
+    int result = 0;
+    if (!report.isEmpty()) {
+        result = int(std::min<size_t>(length, size_t(report.size())));
+        std::memcpy(data, report.constData(), size_t(result));
+    } else if (blocking) {
+        // The real call would wait for ever; a test must not.
+        violation(function, "blocking read with nothing to read would never return");
+        result = -1;
+        h->error = L"Simulated reader: read would block for ever";
+    } else if (milliseconds > 0) {
+        QThread::msleep(ulong(milliseconds));
+    }
+    call(name + (std::strcmp(function, "hid_read_timeout") == 0 ? QStringLiteral(" %1").arg(milliseconds) : QString())
+         + QStringLiteral(" -> %1").arg(result));
+    return result;
+}
+
+int readString(hid_device *dev, FakeHid::Descriptor which, wchar_t *string, size_t maxlen, const char *function)
+{
+    hid_device_ *h = usable(dev, function);
+    int result = -1;
+    if (h && (!string || maxlen == 0)) {
+        violation(function, "no buffer");
+    } else if (h && (h->dead || !present())) {
+        h->error = GoneError;
+    } else if (h) {
+        const DescriptorString &d = state().strings[size_t(which)];
+        if (d.fails) {
+            h->error = L"Simulated reader: string descriptor unreadable";
+        } else {
+            std::wcsncpy(string, d.text.c_str(), maxlen);
+            string[maxlen - 1] = L'\0';
+            result = 0;
+        }
+    }
+    call(QStringLiteral("%1 -> %2").arg(QLatin1String(function)).arg(result));
+    return result;
+}
+
+} // namespace
+
+// ---- Control -------------------------------------------------------------
+
+namespace FakeHid {
+
+void reset()
+{
+    for (auto &h : handles())
+        h->stale = true;
+    state() = State{};
+}
+
+void attach(ReaderModel *model)
+{
+    if (!model)
+        killOpenHandles();
+    state().model = model;
+}
+
+ReaderModel *model()
+{
+    return state().model;
+}
+
+void setProducts(const QList<quint16> &productIds)
+{
+    state().products = productIds;
+}
+
+void setOpenFails(bool fails)
+{
+    state().openFails = fails;
+}
+
+void refuseWrites(int count)
+{
+    state().refuseNext = std::max(0, count);
+}
+
+void refuseAllWrites(bool refuse)
+{
+    state().refuseAll = refuse;
+}
+
+void unplugNow()
+{
+    unplug();
+}
+
+void unplugAfterWrites(int count)
+{
+    if (count <= 0)
+        unplug();
+    else
+        state().unplugAfter = count;
+}
+
+void plugIn()
+{
+    state().unplugged = false;
+    state().unplugAfter = -1;
+}
+
+bool isPresent()
+{
+    return present();
+}
+
+void setString(Descriptor which, const QString &text)
+{
+    state().strings[size_t(which)].text = text.toStdWString();
+}
+
+void setStringFails(Descriptor which, bool fails)
+{
+    state().strings[size_t(which)].fails = fails;
+}
+
+QList<QByteArray> writtenReports() { return state().written; }
+QList<QByteArray> attemptedWrites() { return state().attempted; }
+QList<OpenCall> opens() { return state().opens; }
+int openCount() { return int(state().opens.size()); }
+int closeCount() { return state().closes; }
+int initCount() { return state().inits; }
+int exitCount() { return state().exits; }
+int readCount() { return state().reads; }
+QStringList calls() { return state().calls; }
+QStringList violations() { return state().violations; }
+
+int openHandleCount()
+{
+    return int(std::count_if(handles().begin(), handles().end(),
+                             [](const auto &h) { return !h->closed && !h->stale; }));
+}
+
+} // namespace FakeHid
+
+// ---- hidapi --------------------------------------------------------------
+
+int HID_API_EXPORT HID_API_CALL hid_init(void)
+{
+    ++state().inits;
+    call(QStringLiteral("hid_init"));
+    return 0;
+}
+
+int HID_API_EXPORT HID_API_CALL hid_exit(void)
+{
+    ++state().exits;
+    call(QStringLiteral("hid_exit"));
+    return 0;
+}
+
+struct hid_device_info HID_API_EXPORT *HID_API_CALL hid_enumerate(unsigned short vendor_id,
+                                                                  unsigned short product_id)
+{
+    call(QStringLiteral("hid_enumerate %1:%2").arg(hex4(vendor_id), hex4(product_id)));
+    if (!present() || (vendor_id != 0 && vendor_id != FakeHid::VendorId))
+        return nullptr;
+    hid_device_info *first = nullptr;
+    hid_device_info **tail = &first;
+    const QList<quint16> &products = state().products;
+    for (int i = 0; i < products.size(); ++i) {
+        if (product_id != 0 && product_id != products[i])
+            continue;
+        *tail = newInfo(i);
+        tail = &(*tail)->next;
+    }
+    return first;
+}
+
+void HID_API_EXPORT HID_API_CALL hid_free_enumeration(struct hid_device_info *devs)
+{
+    while (devs) {
+        hid_device_info *next = devs->next;
+        freeInfo(devs);
+        devs = next;
+    }
+}
+
+HID_API_EXPORT hid_device *HID_API_CALL hid_open(unsigned short vendor_id, unsigned short product_id,
+                                                 const wchar_t *serial_number)
+{
+    State &s = state();
+    FakeHid::OpenCall record{vendor_id, product_id, serial_number != nullptr, false};
+    int index = -1;
+    if (present() && !s.openFails && (vendor_id == 0 || vendor_id == FakeHid::VendorId)) {
+        for (int i = 0; i < s.products.size() && index < 0; ++i)
+            if (product_id == 0 || product_id == s.products[i])
+                index = i;
+        const std::wstring &serial = s.strings[size_t(FakeHid::Descriptor::SerialNumber)].text;
+        if (serial_number && serial != serial_number)
+            index = -1;
+    }
+    hid_device *dev = nullptr;
+    if (index >= 0) {
+        dev = openProduct(index);
+        record.opened = true;
+    } else {
+        s.error = L"No HID devices with requested VID/PID found in the system.";
+    }
+    s.opens.append(record);
+    call(QStringLiteral("hid_open %1:%2 -> %3")
+             .arg(hex4(vendor_id), hex4(product_id), dev ? QStringLiteral("ok") : QStringLiteral("null")));
+    return dev;
+}
+
+HID_API_EXPORT hid_device *HID_API_CALL hid_open_path(const char *path)
+{
+    State &s = state();
+    int index = -1;
+    if (path && present() && !s.openFails)
+        for (int i = 0; i < s.products.size() && index < 0; ++i)
+            if (simPath(i) == QLatin1String(path))
+                index = i;
+    FakeHid::OpenCall record{FakeHid::VendorId, quint16(index >= 0 ? s.products[index] : 0), false, false};
+    hid_device *dev = nullptr;
+    if (index >= 0) {
+        dev = openProduct(index);
+        record.opened = true;
+    } else {
+        s.error = L"Unable to open the device";
+    }
+    s.opens.append(record);
+    call(QStringLiteral("hid_open_path %1 -> %2")
+             .arg(QLatin1String(path ? path : "(null)"), dev ? QStringLiteral("ok") : QStringLiteral("null")));
+    return dev;
+}
+
+int HID_API_EXPORT HID_API_CALL hid_write(hid_device *dev, const unsigned char *data, size_t length)
+{
+    State &s = state();
+    hid_device_ *h = usable(dev, "hid_write");
+    int result = -1;
+    if (h && !data) {
+        violation("hid_write", "NULL buffer");
+    } else if (h) {
+        const QByteArray report(reinterpret_cast<const char *>(data), int(length));
+        s.attempted.append(report);
+        if (h->dead || !present()) {
+            h->error = GoneError;
+        } else if (s.refuseAll || s.refuseNext > 0) {
+            if (s.refuseNext > 0)
+                --s.refuseNext;
+            h->error = RefusedError;
+        } else {
+            s.written.append(report);
+            h->error.clear();
+            s.model->usbWrite(report);
+            result = int(length);
+            if (s.unplugAfter > 0 && --s.unplugAfter == 0)
+                unplug();
+        }
+    }
+    call(QStringLiteral("hid_write -> %1").arg(result));
+    return result;
+}
+
+int HID_API_EXPORT HID_API_CALL hid_read_timeout(hid_device *dev, unsigned char *data, size_t length,
+                                                 int milliseconds)
+{
+    return readReport(dev, data, length, milliseconds, "hid_read_timeout");
+}
+
+int HID_API_EXPORT HID_API_CALL hid_read(hid_device *dev, unsigned char *data, size_t length)
+{
+    hid_device_ *h = usable(dev, "hid_read");
+    if (!h) {
+        ++state().reads;
+        call(QStringLiteral("hid_read -> -1"));
+        return -1;
+    }
+    return readReport(dev, data, length, h->nonblocking ? 0 : -1, "hid_read");
+}
+
+int HID_API_EXPORT HID_API_CALL hid_set_nonblocking(hid_device *dev, int nonblock)
+{
+    hid_device_ *h = usable(dev, "hid_set_nonblocking");
+    call(QStringLiteral("hid_set_nonblocking %1 -> %2").arg(nonblock).arg(h ? 0 : -1));
+    if (!h)
+        return -1;
+    h->nonblocking = nonblock != 0;
+    return 0;
+}
+
+namespace {
+
+int unsupported(hid_device *dev, const char *function)
+{
+    if (hid_device_ *h = usable(dev, function))
+        h->error = L"Not supported by the simulated reader";
+    call(QStringLiteral("%1 -> -1").arg(QLatin1String(function)));
+    return -1;
+}
+
+} // namespace
+
+int HID_API_EXPORT HID_API_CALL hid_send_feature_report(hid_device *dev, const unsigned char *, size_t)
+{
+    return unsupported(dev, "hid_send_feature_report");
+}
+
+int HID_API_EXPORT HID_API_CALL hid_get_feature_report(hid_device *dev, unsigned char *, size_t)
+{
+    return unsupported(dev, "hid_get_feature_report");
+}
+
+int HID_API_EXPORT HID_API_CALL hid_get_input_report(hid_device *dev, unsigned char *, size_t)
+{
+    return unsupported(dev, "hid_get_input_report");
+}
+
+void HID_API_EXPORT HID_API_CALL hid_close(hid_device *dev)
+{
+    call(QStringLiteral("hid_close"));
+    if (!dev)
+        return; // hidapi accepts NULL
+    auto &all = handles();
+    const auto it = std::find_if(all.begin(), all.end(), [dev](const auto &h) { return h.get() == dev; });
+    if (it != all.end() && (*it)->closed && !(*it)->stale) {
+        violation("hid_close", "handle closed twice");
+        return;
+    }
+    hid_device_ *h = usable(dev, "hid_close");
+    if (!h)
+        return;
+    h->closed = true;
+    freeInfo(h->info);
+    h->info = nullptr;
+    ++state().closes;
+}
+
+int HID_API_EXPORT_CALL hid_get_manufacturer_string(hid_device *dev, wchar_t *string, size_t maxlen)
+{
+    return readString(dev, FakeHid::Descriptor::Manufacturer, string, maxlen, "hid_get_manufacturer_string");
+}
+
+int HID_API_EXPORT_CALL hid_get_product_string(hid_device *dev, wchar_t *string, size_t maxlen)
+{
+    return readString(dev, FakeHid::Descriptor::Product, string, maxlen, "hid_get_product_string");
+}
+
+int HID_API_EXPORT_CALL hid_get_serial_number_string(hid_device *dev, wchar_t *string, size_t maxlen)
+{
+    return readString(dev, FakeHid::Descriptor::SerialNumber, string, maxlen, "hid_get_serial_number_string");
+}
+
+int HID_API_EXPORT_CALL hid_get_indexed_string(hid_device *dev, int, wchar_t *string, size_t maxlen)
+{
+    return readString(dev, FakeHid::Descriptor::Indexed, string, maxlen, "hid_get_indexed_string");
+}
+
+struct hid_device_info HID_API_EXPORT *HID_API_CALL hid_get_device_info(hid_device *dev)
+{
+    hid_device_ *h = usable(dev, "hid_get_device_info");
+    call(QStringLiteral("hid_get_device_info"));
+    return h ? h->info : nullptr;
+}
+
+HID_API_EXPORT const wchar_t *HID_API_CALL hid_error(hid_device *dev)
+{
+    if (!dev) {
+        const std::wstring &error = state().error;
+        return error.empty() ? NoError : error.c_str();
+    }
+    hid_device_ *h = usable(dev, "hid_error");
+    if (!h)
+        return L"Invalid device handle";
+    return h->error.empty() ? NoError : h->error.c_str();
+}
+
+HID_API_EXPORT const struct hid_api_version *HID_API_CALL hid_version(void)
+{
+    static const hid_api_version version{HID_API_VERSION_MAJOR, HID_API_VERSION_MINOR, HID_API_VERSION_PATCH};
+    return &version;
+}
+
+HID_API_EXPORT const char *HID_API_CALL hid_version_str(void)
+{
+    return HID_API_VERSION_STR;
+}
