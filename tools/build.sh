@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Sets up a Debian 12 machine, builds, and either starts the utility or runs
-# the tests:  bash tools/build.sh run | test
+# Sets up a Debian 12 machine, builds, and then
+#   run   starts the utility
+#   sim   starts the utility beside a simulated reader on a pseudo-terminal
+#   test  runs the whole test suite
+#   deb   builds the Debian package
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
@@ -12,9 +15,10 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libqt6serialport6-dev
     libhidapi-dev libgl-dev
 )
-if [ "$what" = test ]; then
-    packages+=(xvfb xdotool imagemagick x11-utils)
-fi
+case "$what" in
+test) packages+=(xvfb xdotool imagemagick x11-utils) ;;
+deb) packages+=(dpkg-dev file) ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
@@ -35,11 +39,24 @@ case "$what" in
 run)
     exec "$build/tavrin"
     ;;
+sim)
+    port="${XDG_RUNTIME_DIR:-/tmp}/tavrin-simulated-reader"
+    log="$build/readersim.log"
+    "$build/tools/tavrin-readersim" --link "$port" --tokens 5 >"$log" 2>&1 &
+    sim=$!
+    trap 'kill $sim 2>/dev/null' EXIT
+    for _ in $(seq 50); do [ -L "$port" ] && break; sleep 0.1; done
+    echo "Simulated reader: choose \"Serial Port\", type $port and connect (its log: $log)"
+    "$build/tavrin"
+    ;;
+deb)
+    (cd "$build" && cpack -G DEB)
+    ;;
 test)
     QT_QPA_PLATFORM=offscreen ctest --test-dir "$build" --output-on-failure -j"$(nproc)"
     ;;
 *)
-    echo "usage: $0 run|test" >&2
+    echo "usage: $0 run|sim|test|deb" >&2
     exit 2
     ;;
 esac
