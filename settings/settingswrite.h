@@ -1,0 +1,85 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <functional>
+
+// Writing the settings to the reader: the values as the form holds them and
+// the one-way frames that carry them. Frames are built one step at a time,
+// right before they go out, so that each step's traces appear in their place
+// and nothing past a failed frame is traced or built.
+
+enum class WriteTransport { Hid, Serial };
+
+// The settings as the form holds them: check states, texts, the combo index.
+// Numbers stay text until their frame is built, as the form would give them.
+struct SettingsWriteRequest
+{
+    // Bits 0..4: RemoveData, PostAmble, PreAmble enables, ID code auto
+    // report, buzzer.
+    quint8 flags = 0;
+    QString outputStart;
+    QString outputLength;
+    int kbCountry = 0;
+    QString preAmble;
+    QString postAmble;
+    QString removeData;
+
+    static quint8 flagsFromChecks(bool removeData, bool postAmble, bool preAmble, bool autoReport,
+                                  bool buzzer);
+};
+
+// A data block must fit the buffer its frame is built in. Over USB the codes
+// sit at report offsets 5..64; over the serial port the frame is the
+// report's bytes behind its id, 4 + L bytes where L is the length of the
+// text (bracketed names shrink n, not L), so the text itself is bounded.
+namespace WriteLimits {
+constexpr int HidBlockCodes = 60;
+constexpr int SerialBlockText = 60;
+} // namespace WriteLimits
+
+// A text that does not fit its frame. length and limit count key codes over
+// USB and UTF-16 code units of the text over the serial port.
+struct OverlongText
+{
+    QString field; // "PreAmble", "PostAmble", "Remove Data"
+    int length = 0;
+    int limit = 0;
+};
+
+class SettingsWriteSequence
+{
+public:
+    SettingsWriteSequence(const SettingsWriteRequest &request, WriteTransport transport);
+
+    WriteTransport transport() const { return m_transport; }
+    // Seven frames over USB, six over the serial port (no keyboard country).
+    int count() const;
+    quint8 command(int step) const;
+
+    // Texts too long for their frame; the sequence must not be sent unless
+    // this is empty. Checks all three texts without tracing anything.
+    QList<OverlongText> overlongTexts() const;
+    // What to tell the user when overlongTexts() is not empty.
+    QString refusalText() const;
+
+    // The bytes of frame step (0-based) as the transport takes them: the
+    // whole 65-byte report over USB, the bare frame over the serial port.
+    // Emits the step's traces. Must not be called when overlongTexts() is
+    // not empty.
+    QByteArray frame(int step) const;
+
+    // Builds and hands each frame to send in order, stopping at the first
+    // false. Returns the number of frames send accepted: count() when all
+    // went out, 0 without calling send when a text is too long.
+    int run(const std::function<bool(const QByteArray &frame)> &send) const;
+
+private:
+    QByteArray dataBlock(quint8 code, const QString &text, bool tracePreAmble) const;
+    const QString &blockText(quint8 code) const;
+
+    SettingsWriteRequest m_request;
+    WriteTransport m_transport;
+};
