@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+
+class QWidget;
+
+// How a run of the firmware writer ended.
+struct WriterRun
+{
+    // False when the program could not be started at all (missing, not
+    // executable); errorText then says why.
+    bool started = false;
+    QProcess::ExitStatus exitStatus = QProcess::NormalExit;
+    int exitCode = 0;
+    QString errorText;
+};
+
+// Runs program with no arguments, its channels open for reading and writing
+// and never fed, until it ends by itself. The event loop keeps running
+// meanwhile, so the window keeps painting, while a modal busy indicator over
+// window takes the user's input.
+WriterRun runFirmwareWriter(const QString &program, QWidget *window);
+
+// Where program is looked for: its absolute, cleaned path in native form.
+QString firmwareWriterLocation(const QString &program);

@@ -1,0 +1,278 @@
+// Switching the reader to its other interface: the question, the frame on
+// each transport, and the window closing behind it.
+#include "app/mainwindow.h"
+#include "link/readerlink.h"
+
+#include "support/boxcatcher.h"
+#include "support/fakehid.h"
+#include "support/tracecapture.h"
+
+#include "ptyreader.h"
+#include "readermodel.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSerialPort>
+#include <QTest>
+#include <QTextDocument>
+#include <QTimer>
+
+#include <memory>
+
+namespace {
+
+const QString serialQuestion = QStringLiteral(
+    "Do you want to change iButton interface to <b>USB Keyboard</b> and utility will close?");
+const QString usbQuestion = QStringLiteral(
+    "Do you want to change iButton interface to <b>serial</b> and utility will close?");
+
+const QByteArray changeModeFrame = QByteArray::fromHex("1B42FD55AA55AA0D");
+
+template <typename T = QWidget>
+T *widget(const MainWindow &w, const char *name)
+{
+    T *found = w.findChild<T *>(QString::fromLatin1(name));
+    if (!found)
+        qFatal("no widget %s", name);
+    return found;
+}
+
+QString text(const MainWindow &w, const char *button)
+{
+    return widget<QPushButton>(w, button)->text();
+}
+
+QList<QTimer *> liveTimers(const MainWindow &w)
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return w.findChildren<QTimer *>();
+}
+
+} // namespace
+
+class ChangeModeTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void declinedQuestionChangesNothing_data();
+    void declinedQuestionChangesNothing();
+    void confirmedSwitchSendsFrameAndCloses_data();
+    void confirmedSwitchSendsFrameAndCloses();
+    void refusedUsbWriteKeepsWindowOpenAndConnected();
+    void serialPortLostWhileAskingKeepsWindowOpen();
+    void disconnectedWindowAsksNothing();
+
+private:
+    // Builds the window, connects it over the chosen transport and shows it.
+    void connectWindow(MainWindow &w, bool serial);
+
+    std::unique_ptr<ReaderModel> model;
+    std::unique_ptr<PtyReader> pty;
+    std::unique_ptr<BoxCatcher> boxes;
+};
+
+void ChangeModeTest::init()
+{
+    FakeHid::reset();
+    model = std::make_unique<ReaderModel>();
+    pty = std::make_unique<PtyReader>(model.get());
+    QVERIFY2(pty->isOpen(), qPrintable(pty->errorString()));
+    boxes = std::make_unique<BoxCatcher>();
+}
+
+void ChangeModeTest::cleanup()
+{
+    QVERIFY2(FakeHid::violations().isEmpty(), qPrintable(FakeHid::violations().join('\n')));
+    FakeHid::reset();
+    boxes.reset();
+    pty.reset();
+    model.reset();
+}
+
+void ChangeModeTest::connectWindow(MainWindow &w, bool serial)
+{
+    if (serial) {
+        widget<QRadioButton>(w, "Searal_radcmd")->click();
+        widget<QLineEdit>(w, "SerialNameEdit")->setText(pty->portName());
+    } else {
+        widget<QRadioButton>(w, "USBKB_radcmd")->click();
+    }
+    widget<QPushButton>(w, "ConnectBut")->click();
+    QVERIFY(w.link().connected);
+    QCOMPARE(w.link().serialOpen, serial);
+    w.show();
+    // Whatever the connect's own read sent has arrived before we look.
+    QTest::qWait(150);
+    pty->clearRecords();
+    model->clearLog();
+    boxes->boxes.clear();
+}
+
+void ChangeModeTest::declinedQuestionChangesNothing_data()
+{
+    QTest::addColumn<bool>("serial");
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<QString>("question");
+    QTest::addColumn<QString>("changeModeText");
+    QTest::newRow("usb, No") << false << int(QMessageBox::No) << usbQuestion << "to Serial";
+    QTest::newRow("usb, box closed") << false << int(QMessageBox::NoButton) << usbQuestion << "to Serial";
+    QTest::newRow("serial, No") << true << int(QMessageBox::No) << serialQuestion << "to USB KB";
+    QTest::newRow("serial, box closed") << true << int(QMessageBox::NoButton) << serialQuestion << "to USB KB";
+}
+
+void ChangeModeTest::declinedQuestionChangesNothing()
+{
+    QFETCH(bool, serial);
+    QFETCH(int, answer);
+    QFETCH(QString, question);
+    QFETCH(QString, changeModeText);
+
+    FakeHid::attach(model.get());
+    MainWindow w;
+    connectWindow(w, serial);
+    const int writesBefore = int(FakeHid::attemptedWrites().size());
+    hid_device *handle = w.link().hidHandle;
+
+    boxes->answer = QMessageBox::StandardButton(answer);
+    TraceCapture traces;
+    widget<QPushButton>(w, "ChangeModeBut")->click();
+
+    QCOMPARE(boxes->boxes.size(), 1);
+    const SeenBox box = boxes->boxes.first();
+    QCOMPARE(box.icon, QMessageBox::Warning);
+    QCOMPARE(box.title, QStringLiteral("Change Mode"));
+    QCOMPARE(box.text, question);
+    QVERIFY(Qt::mightBeRichText(box.text));
+    QCOMPARE(box.buttons, QMessageBox::Yes | QMessageBox::No);
+    QVERIFY(!box.hasParent);
+
+    QTest::qWait(100);
+    QCOMPARE(int(FakeHid::attemptedWrites().size()), writesBefore);
+    QVERIFY(pty->received().isEmpty());
+    QCOMPARE(model->changeModeCount(), 0);
+    QVERIFY(traces.lines().isEmpty());
+    QVERIFY(w.isVisible());
+    QVERIFY(w.link().connected);
+    QCOMPARE(w.link().serialOpen, serial);
+    QCOMPARE(w.link().hidOpen, !serial);
+    QCOMPARE(w.link().hidHandle, handle);
+    QCOMPARE(text(w, "ConnectBut"), QStringLiteral("Disconnect"));
+    QCOMPARE(text(w, "ChangeModeBut"), changeModeText);
+    QVERIFY(widget(w, "ChangeModeBut")->isEnabled());
+    QCOMPARE(liveTimers(w).size(), serial ? 1 : 0);
+}
+
+void ChangeModeTest::confirmedSwitchSendsFrameAndCloses_data()
+{
+    QTest::addColumn<bool>("serial");
+    QTest::newRow("usb") << false;
+    QTest::newRow("serial") << true;
+}
+
+void ChangeModeTest::confirmedSwitchSendsFrameAndCloses()
+{
+    QFETCH(bool, serial);
+
+    FakeHid::attach(model.get());
+    MainWindow w;
+    connectWindow(w, serial);
+    const int writesBefore = int(FakeHid::writtenReports().size());
+
+    TraceCapture traces;
+    widget<QPushButton>(w, "ChangeModeBut")->click();
+    QCOMPARE(boxes->texts(), QStringList{serial ? serialQuestion : usbQuestion});
+
+    if (serial) {
+        QTRY_COMPARE(pty->received(), changeModeFrame);
+        QCOMPARE(int(FakeHid::writtenReports().size()), writesBefore);
+        QVERIFY(!w.link().serialPort->isOpen());
+        QVERIFY(liveTimers(w).isEmpty());
+    } else {
+        const QList<QByteArray> written = FakeHid::writtenReports().mid(writesBefore);
+        QCOMPARE(written.size(), 1);
+        QCOMPARE(written.first(), QByteArray(1, '\0') + changeModeFrame + QByteArray(56, '\0'));
+        QVERIFY(w.link().hidHandle == nullptr);
+        QCOMPARE(FakeHid::openHandleCount(), 0);
+        QCOMPARE(FakeHid::calls().mid(FakeHid::calls().size() - 2),
+                 (QStringList{QStringLiteral("hid_close"), QStringLiteral("hid_exit")}));
+    }
+    QCOMPARE(model->changeModeCount(), 1);
+
+    QVERIFY(!w.isVisible());
+    QVERIFY(!w.link().connected && !w.link().serialOpen && !w.link().hidOpen);
+    QCOMPARE(text(w, "ConnectBut"), QStringLiteral("Connect Device"));
+    QVERIFY(!widget(w, "ChangeModeBut")->isEnabled());
+    QVERIFY(!widget(w, "tabWidget")->isEnabled());
+    // This teardown is not a disconnect and does not say it is one.
+    QVERIFY2(traces.lines().isEmpty(), qPrintable(traces.lines().join(',')));
+}
+
+void ChangeModeTest::refusedUsbWriteKeepsWindowOpenAndConnected()
+{
+    FakeHid::attach(model.get());
+    MainWindow w;
+    connectWindow(w, false);
+    hid_device *handle = w.link().hidHandle;
+
+    FakeHid::refuseWrites(1);
+    TraceCapture traces;
+    widget<QPushButton>(w, "ChangeModeBut")->click();
+    QCOMPARE(boxes->boxes.size(), 1);
+    QCOMPARE(traces.lines(), (QStringList{QStringLiteral("Unable to write()\n"),
+                                          QStringLiteral("Error: Connection timed out\n")}));
+    QCOMPARE(model->changeModeCount(), 0);
+    QVERIFY(w.isVisible());
+    QVERIFY(w.link().connected && w.link().hidOpen);
+    QCOMPARE(w.link().hidHandle, handle);
+    QCOMPARE(FakeHid::openHandleCount(), 1);
+    QCOMPARE(text(w, "ConnectBut"), QStringLiteral("Disconnect"));
+    QVERIFY(widget(w, "ChangeModeBut")->isEnabled());
+
+    // The user may try again.
+    widget<QPushButton>(w, "ChangeModeBut")->click();
+    QCOMPARE(boxes->boxes.size(), 2);
+    QCOMPARE(model->changeModeCount(), 1);
+    QVERIFY(!w.isVisible());
+    QCOMPARE(FakeHid::openHandleCount(), 0);
+}
+
+void ChangeModeTest::serialPortLostWhileAskingKeepsWindowOpen()
+{
+    MainWindow w;
+    connectWindow(w, true);
+
+    boxes->onBox = [this](const SeenBox &) {
+        pty->closeMaster();
+        QTest::qWait(200);
+    };
+    widget<QPushButton>(w, "ChangeModeBut")->click();
+    QCOMPARE(boxes->boxes.size(), 1);
+    QTRY_VERIFY(!w.link().serialOpen);
+    QCOMPARE(model->changeModeCount(), 0);
+    QVERIFY(w.isVisible());
+    QVERIFY(!w.link().connected);
+    QCOMPARE(text(w, "ConnectBut"), QStringLiteral("Connect Device"));
+}
+
+void ChangeModeTest::disconnectedWindowAsksNothing()
+{
+    FakeHid::attach(model.get());
+    MainWindow w;
+    w.show();
+    TraceCapture traces;
+    // The button is disabled without a connection; the slot is not.
+    QMetaObject::invokeMethod(&w, "ChangeModeClick");
+    QTest::qWait(50);
+    QVERIFY(boxes->boxes.isEmpty());
+    QVERIFY(FakeHid::attemptedWrites().isEmpty());
+    QVERIFY(traces.lines().isEmpty());
+    QVERIFY(w.isVisible());
+}
+
+QTEST_MAIN(ChangeModeTest)
+#include "tst_changemode.moc"

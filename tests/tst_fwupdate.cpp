@@ -1,0 +1,363 @@
+// The firmware update: the ISP command on each transport, releasing the
+// reader, and running the writer program from the working directory.
+#include "app/mainwindow.h"
+#include "app/platform.h"
+#include "link/readerlink.h"
+
+#include "support/boxcatcher.h"
+#include "support/fakehid.h"
+#include "support/tracecapture.h"
+
+#include "ptyreader.h"
+#include "readermodel.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSerialPort>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+namespace {
+
+const QByteArray ispFrame = QByteArray::fromHex("1B42FF55AA55AA0D");
+const QString ispBoxText =
+    QStringLiteral("Can't send ISP mode command to device, please check your iButton device!!");
+const QString writeFailed = QStringLiteral("Unable to write()\n");
+const QString refusedError = QStringLiteral("Error: Connection timed out\n");
+
+template <typename T = QWidget>
+T *widget(const MainWindow &w, const char *name)
+{
+    T *found = w.findChild<T *>(QString::fromLatin1(name));
+    if (!found)
+        qFatal("no widget %s", name);
+    return found;
+}
+
+// What the window and the reader looked like while the writer ran, sampled
+// from the event loop the update keeps running.
+struct DuringRun
+{
+    bool busyShown = false;
+    bool connected = true;
+    int openHandles = -1;
+    bool serialPortOpen = true;
+    bool windowVisible = false;
+};
+
+} // namespace
+
+class FwUpdateTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void sendsIspAndRunsWriterAfterReleasingReader_data();
+    void sendsIspAndRunsWriterAfterReleasingReader();
+    void refusedIspWritesAreRetried_data();
+    void refusedIspWritesAreRetried();
+    void writerThatCannotStartIsReported_data();
+    void writerThatCannotStartIsReported();
+    void writerEndingBadly_data();
+    void writerEndingBadly();
+
+private:
+    void connectWindow(MainWindow &w, bool serial);
+    // A writer that records each run (argument count, marker) in runs.log.
+    void installWriter(const QByteArray &body, bool executable = true);
+    QStringList runs() const;
+    // Samples DuringRun whenever a modal busy indicator is up.
+    void watch(MainWindow &w, DuringRun &seen, QTimer &timer);
+
+    std::unique_ptr<QTemporaryDir> workDir;
+    QString previousDir;
+    std::unique_ptr<ReaderModel> model;
+    std::unique_ptr<PtyReader> pty;
+    std::unique_ptr<BoxCatcher> boxes;
+};
+
+void FwUpdateTest::init()
+{
+    FakeHid::reset();
+    workDir = std::make_unique<QTemporaryDir>();
+    QVERIFY(workDir->isValid());
+    previousDir = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(workDir->path()));
+    model = std::make_unique<ReaderModel>();
+    pty = std::make_unique<PtyReader>(model.get());
+    QVERIFY2(pty->isOpen(), qPrintable(pty->errorString()));
+    boxes = std::make_unique<BoxCatcher>();
+}
+
+void FwUpdateTest::cleanup()
+{
+    QVERIFY2(FakeHid::violations().isEmpty(), qPrintable(FakeHid::violations().join('\n')));
+    QVERIFY(QApplication::activeModalWidget() == nullptr);
+    FakeHid::reset();
+    boxes.reset();
+    pty.reset();
+    model.reset();
+    QDir::setCurrent(previousDir);
+    workDir.reset();
+}
+
+void FwUpdateTest::connectWindow(MainWindow &w, bool serial)
+{
+    if (serial) {
+        widget<QRadioButton>(w, "Searal_radcmd")->click();
+        widget<QLineEdit>(w, "SerialNameEdit")->setText(pty->portName());
+    } else {
+        widget<QRadioButton>(w, "USBKB_radcmd")->click();
+    }
+    widget<QPushButton>(w, "ConnectBut")->click();
+    QVERIFY(w.link().connected);
+    w.show();
+    QTest::qWait(150);
+    pty->clearRecords();
+    boxes->boxes.clear();
+}
+
+void FwUpdateTest::installWriter(const QByteArray &body, bool executable)
+{
+    QFile writer(QDir::current().filePath(QStringLiteral("tolmarwriter")));
+    QVERIFY(writer.open(QIODevice::WriteOnly));
+    writer.write("#!/bin/sh\necho \"args=$# ran\" >> runs.log\n" + body);
+    writer.close();
+    QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner;
+    if (executable)
+        permissions |= QFile::ExeOwner;
+    QVERIFY(writer.setPermissions(permissions));
+}
+
+QStringList FwUpdateTest::runs() const
+{
+    QFile log(QDir::current().filePath(QStringLiteral("runs.log")));
+    if (!log.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromLatin1(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+void FwUpdateTest::watch(MainWindow &w, DuringRun &seen, QTimer &timer)
+{
+    connect(&timer, &QTimer::timeout, &w, [&w, &seen] {
+        auto *busy = qobject_cast<QProgressDialog *>(QApplication::activeModalWidget());
+        if (!busy || !busy->isVisible())
+            return;
+        seen.busyShown = true;
+        seen.connected = w.link().connected;
+        seen.openHandles = FakeHid::openHandleCount();
+        seen.serialPortOpen = w.link().serialPort && w.link().serialPort->isOpen();
+        seen.windowVisible = w.isVisible();
+    });
+    timer.start(20);
+}
+
+void FwUpdateTest::sendsIspAndRunsWriterAfterReleasingReader_data()
+{
+    QTest::addColumn<bool>("serial");
+    QTest::newRow("usb") << false;
+    QTest::newRow("serial") << true;
+}
+
+void FwUpdateTest::sendsIspAndRunsWriterAfterReleasingReader()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("the test writer is a shell script");
+#endif
+    QFETCH(bool, serial);
+    installWriter("sleep 0.4\n");
+    FakeHid::attach(model.get());
+    MainWindow w;
+    connectWindow(w, serial);
+    const int writesBefore = int(FakeHid::writtenReports().size());
+
+    DuringRun seen;
+    QTimer sampler;
+    watch(w, seen, sampler);
+    TraceCapture traces;
+    QElapsedTimer clock;
+    clock.start();
+    widget<QPushButton>(w, "FWUpdateBut")->click();
+    const qint64 took = clock.elapsed();
+
+    if (serial) {
+        QTRY_COMPARE(pty->received(), ispFrame);
+        QCOMPARE(int(FakeHid::writtenReports().size()), writesBefore);
+        QCOMPARE(traces.lines(), (QStringList{QStringLiteral("serial_buf: aa 55"),
+                                              QStringLiteral("Pasq_Device disconnect"),
+                                              QStringLiteral("FWUpdate success")}));
+    } else {
+        const QList<QByteArray> written = FakeHid::writtenReports().mid(writesBefore);
+        QCOMPARE(written, QList<QByteArray>{QByteArray(1, '\0') + ispFrame + QByteArray(56, '\0')});
+        QCOMPARE(traces.lines(), (QStringList{QStringLiteral("Orvo_Device disconnect"),
+                                              QStringLiteral("FWUpdate success")}));
+    }
+    QCOMPARE(model->ispModeCount(), 1);
+
+    QCOMPARE(runs(), QStringList{QStringLiteral("args=0 ran")});
+    QVERIFY2(took >= 1000 + 400, qPrintable(QString::number(took)));
+    QVERIFY(seen.busyShown);
+    QVERIFY(seen.windowVisible);
+    QVERIFY(!seen.connected);
+    QCOMPARE(seen.openHandles, 0);
+    QVERIFY(!seen.serialPortOpen);
+
+    QVERIFY(boxes->boxes.isEmpty());
+    QVERIFY(w.isVisible());
+    QVERIFY(!w.link().connected && !w.link().hidOpen && !w.link().serialOpen);
+    QCOMPARE(widget<QPushButton>(w, "ConnectBut")->text(), QStringLiteral("Connect Device"));
+    QVERIFY(!widget(w, "tabWidget")->isEnabled());
+}
+
+void FwUpdateTest::refusedIspWritesAreRetried_data()
+{
+    QTest::addColumn<int>("refused");
+    QTest::newRow("two refused, third taken") << 2;
+    QTest::newRow("all three refused") << 3;
+}
+
+void FwUpdateTest::refusedIspWritesAreRetried()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("the test writer is a shell script");
+#endif
+    QFETCH(int, refused);
+    installWriter(QByteArray());
+    FakeHid::attach(model.get());
+    MainWindow w;
+    connectWindow(w, false);
+    hid_device *handle = w.link().hidHandle;
+    const int attemptsBefore = int(FakeHid::attemptedWrites().size());
+
+    FakeHid::refuseWrites(refused);
+    TraceCapture traces;
+    QElapsedTimer clock;
+    clock.start();
+    widget<QPushButton>(w, "FWUpdateBut")->click();
+
+    QStringList failures;
+    for (int i = 0; i < std::min(refused, 3); ++i)
+        failures << writeFailed << refusedError;
+    const QList<QByteArray> attempts = FakeHid::attemptedWrites().mid(attemptsBefore);
+    QCOMPARE(attempts.size(), std::min(refused + 1, 3));
+    for (const QByteArray &report : attempts)
+        QCOMPARE(report, QByteArray(1, '\0') + ispFrame + QByteArray(56, '\0'));
+
+    if (refused < 3) {
+        const QStringList after{QStringLiteral("Orvo_Device disconnect"), QStringLiteral("FWUpdate success")};
+        QCOMPARE(traces.lines(), failures + after);
+        QCOMPARE(model->ispModeCount(), 1);
+        QCOMPARE(runs().size(), 1);
+        QVERIFY(boxes->boxes.isEmpty());
+        QVERIFY(!w.link().connected);
+        return;
+    }
+
+    QCOMPARE(traces.lines(), failures);
+    QCOMPARE(boxes->boxes.size(), 1);
+    const SeenBox box = boxes->boxes.first();
+    QCOMPARE(box.icon, QMessageBox::Information);
+    QCOMPARE(box.title, QStringLiteral("ISP Mode"));
+    QCOMPARE(box.text, ispBoxText);
+    QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Yes));
+    QVERIFY(!box.hasParent);
+    QVERIFY2(clock.elapsed() < 1000, "no pause before a writer that is not started");
+    QVERIFY(runs().isEmpty());
+    QCOMPARE(model->ispModeCount(), 0);
+    QVERIFY(w.link().connected && w.link().hidOpen);
+    QCOMPARE(w.link().hidHandle, handle);
+    QCOMPARE(FakeHid::openHandleCount(), 1);
+    QCOMPARE(widget<QPushButton>(w, "ConnectBut")->text(), QStringLiteral("Disconnect"));
+}
+
+void FwUpdateTest::writerThatCannotStartIsReported_data()
+{
+    QTest::addColumn<bool>("present");
+    QTest::newRow("missing") << false;
+    QTest::newRow("not executable") << true;
+}
+
+void FwUpdateTest::writerThatCannotStartIsReported()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("the test writer is a shell script");
+#endif
+    QFETCH(bool, present);
+    if (present)
+        installWriter(QByteArray(), false);
+    FakeHid::attach(model.get());
+    MainWindow w;
+    connectWindow(w, false);
+
+    TraceCapture traces;
+    widget<QPushButton>(w, "FWUpdateBut")->click();
+
+    QCOMPARE(model->ispModeCount(), 1);
+    QCOMPARE(traces.lines(), (QStringList{QStringLiteral("Orvo_Device disconnect"),
+                                          QStringLiteral("FWUpdate fail")}));
+    QVERIFY(runs().isEmpty());
+    QCOMPARE(boxes->boxes.size(), 1);
+    const SeenBox box = boxes->boxes.first();
+    QCOMPARE(box.icon, QMessageBox::Information);
+    QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Yes));
+    QVERIFY(!box.hasParent);
+    QVERIFY2(box.text.contains(QStringLiteral("could not be started")), qPrintable(box.text));
+    const QString where = QDir::toNativeSeparators(QDir(workDir->path()).filePath(QStringLiteral("tolmarwriter")));
+    QVERIFY2(box.text.contains(where), qPrintable(box.text));
+
+    QVERIFY(w.isVisible());
+    QVERIFY(!w.link().connected && !w.link().hidOpen);
+    QCOMPARE(FakeHid::openHandleCount(), 0);
+    QCOMPARE(widget<QPushButton>(w, "ConnectBut")->text(), QStringLiteral("Connect Device"));
+}
+
+void FwUpdateTest::writerEndingBadly_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<bool>("toldUser");
+    // The writer reports its own failures; its exit code is not ours to read.
+    QTest::newRow("exit code 3") << QByteArray("exit 3\n") << false;
+    // A crashed writer told nobody anything.
+    QTest::newRow("crash") << QByteArray("kill -SEGV $$\n") << true;
+}
+
+void FwUpdateTest::writerEndingBadly()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("the test writer is a shell script");
+#endif
+    QFETCH(QByteArray, body);
+    QFETCH(bool, toldUser);
+    installWriter(body);
+    FakeHid::attach(model.get());
+    MainWindow w;
+    connectWindow(w, false);
+
+    TraceCapture traces;
+    widget<QPushButton>(w, "FWUpdateBut")->click();
+
+    QCOMPARE(runs().size(), 1);
+    QCOMPARE(traces.lines(), (QStringList{QStringLiteral("Orvo_Device disconnect"),
+                                          QStringLiteral("FWUpdate success")}));
+    QCOMPARE(boxes->boxes.size(), toldUser ? 1 : 0);
+    if (toldUser) {
+        QCOMPARE(boxes->boxes.first().title, QStringLiteral("Firmware Update"));
+        QVERIFY(boxes->boxes.first().text.contains(QStringLiteral("stopped unexpectedly")));
+    }
+    QVERIFY(!w.link().connected);
+}
+
+QTEST_MAIN(FwUpdateTest)
+#include "tst_fwupdate.moc"
