@@ -57,16 +57,19 @@ wait_box() { # title
         sleep 0.1
     done
     [ -n "$box" ] || fail "no \"$1\" box"
+    # Keys go through XTEST to the focused window; events sent to a window
+    # directly are refused by Qt and by some servers.
     xdotool windowfocus --sync "$box"
     sleep 0.2
-    xdotool key --window "$box" Return
+    xdotool key Return
     sleep 0.3
 }
 
 # No USB reader here, so "Serial Port" is preselected: type the port name.
-xdotool mousemove --window "$win" 60 90 click --repeat 3 1
-xdotool key --window "$win" ctrl+a
-xdotool type --window "$win" --delay 5 "$work/port"
+xdotool windowfocus --sync "$win"
+xdotool mousemove --window "$win" 60 90 click 1
+xdotool key ctrl+a
+xdotool type --delay 5 "$work/port"
 xdotool mousemove --window "$win" 190 65 click 1
 wait_box "Read Status"
 
@@ -85,7 +88,7 @@ expected=$(printf '%s\n' "${read_frames[@]}")
 # Give the 100 ms poll time to put the reply into the form, then write it back.
 sleep 0.5
 xdotool windowfocus --sync "$win"
-xdotool key --window "$win" alt+s
+xdotool key alt+s
 wait_box "Setting iButton"
 
 write_frames=(
