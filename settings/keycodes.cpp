@@ -102,3 +102,28 @@ QString decodeSerialKeyCodes(const QByteArray &codes)
 {
     return decode(codes, false);
 }
+
+QString roundTripKeyCodesText(const QByteArray &codes, bool serialForm)
+{
+    const auto build = [&](bool replaceOpenBrackets) {
+        QString text;
+        for (const char byte : codes) {
+            const QByteArray one(1, byte);
+            const quint8 c = quint8(byte);
+            const QString shown = decode(one, !serialForm);
+            if (c == '[' && replaceOpenBrackets)
+                text += QChar(char16_t(0x0100 | c));
+            else if (encodeKeyCodes(shown) == one)
+                text += shown;
+            else if (c == 0x00)
+                text += QStringLiteral("[NUL]"); // not a name in the table: encodes to 0x00
+            else
+                text += QChar(char16_t(0x0100 | c));
+        }
+        return text;
+    };
+    const QString plain = build(false);
+    // Codes that each come back alone may still form a name together, as the
+    // four characters "[CR]" do.
+    return encodeKeyCodes(plain) == codes ? plain : build(true);
+}

@@ -23,3 +23,12 @@ QString decodeKeyCodes(const QByteArray &codes);
 
 // Key codes to text as the serial read shows them (no symbol codes).
 QString decodeSerialKeyCodes(const QByteArray &codes);
+
+// A text that encodeKeyCodes turns back into exactly these codes, for tools
+// that store settings as text and must not change them on the way back. It
+// reads like the USB form (or the serial form) wherever that text would come
+// back unchanged; codes it would not keep (0x00 shows as "[NULL]", which is
+// six characters; bytes whose character encodes to another code; a "[" that
+// would open a name) get stand-ins: "[NUL]" for 0x00, otherwise the character
+// U+0100 + code, whose low eight bits are the code.
+QString roundTripKeyCodesText(const QByteArray &codes, bool serialForm = false);

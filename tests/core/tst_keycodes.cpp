@@ -1,3 +1,4 @@
+#include <algorithm>
 #include "app/textcodec.h"
 #include "settings/keycodes.h"
 
@@ -43,6 +44,9 @@ private slots:
     void singleCodeRoundTrip();
     void preambleTrace_data();
     void preambleTrace();
+    void roundTripTextKeepsEveryCode_data();
+    void roundTripTextKeepsEveryCode();
+    void roundTripTextReadsLikeTheForm();
 };
 
 void TstKeyCodes::initTestCase()
@@ -265,6 +269,49 @@ void TstKeyCodes::preambleTrace()
     encodeKeyCodes(text, preAmble ? KeyCodeTrace::PreAmble : KeyCodeTrace::Off);
     qInstallMessageHandler(previous);
     QCOMPARE(capturedTraces, traces);
+}
+
+void TstKeyCodes::roundTripTextKeepsEveryCode_data()
+{
+    QTest::addColumn<QByteArray>("codes");
+    QByteArray all;
+    for (int c = 0; c < 256; ++c)
+        all.append(char(c));
+    QTest::newRow("every code") << all;
+    QByteArray backwards(all);
+    std::reverse(backwards.begin(), backwards.end());
+    QTest::newRow("every code backwards") << backwards;
+    QTest::newRow("bracket name spelled out") << QByteArrayLiteral("[CR]");
+    QTest::newRow("bracket three-letter name") << QByteArrayLiteral("x[ESC]y");
+    QTest::newRow("bracket before a control code") << QByteArray("[\x0D\x0A]", 4);
+    QTest::newRow("zero bytes") << QByteArray(3, '\0');
+    // A fixed pseudo-random stream covers the pairs and triples the named rows miss.
+    QByteArray noise;
+    quint32 x = 2463534242u;
+    for (int i = 0; i < 4096; ++i) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        noise.append(char(x & 0xFF));
+    }
+    QTest::newRow("noise") << noise;
+}
+
+void TstKeyCodes::roundTripTextKeepsEveryCode()
+{
+    QFETCH(QByteArray, codes);
+    QCOMPARE(encodeKeyCodes(roundTripKeyCodesText(codes)).toHex(' '), codes.toHex(' '));
+    QCOMPARE(encodeKeyCodes(roundTripKeyCodesText(codes, true)).toHex(' '), codes.toHex(' '));
+}
+
+void TstKeyCodes::roundTripTextReadsLikeTheForm()
+{
+    // Where the form's text already comes back unchanged, the stored text is
+    // that same text.
+    const QByteArray plain = QByteArrayLiteral("\x02ID:\xB0\r\n");
+    QCOMPARE(roundTripKeyCodesText(plain), decodeKeyCodes(plain));
+    QCOMPARE(roundTripKeyCodesText(plain, true), decodeSerialKeyCodes(plain));
+    QCOMPARE(roundTripKeyCodesText(QByteArray(1, '\0')), QStringLiteral("[NUL]"));
 }
 
 QTEST_GUILESS_MAIN(TstKeyCodes)

@@ -1,0 +1,379 @@
+// tavrinctl against the simulated reader, run in-process on both transports.
+#include "ctl.h"
+
+#include "app/mainwindow.h"
+#include "link/readerlink.h"
+
+#include "support/boxcatcher.h"
+#include "support/fakehid.h"
+
+#include "ptyreader.h"
+#include "readermodel.h"
+
+#include <QBuffer>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QComboBox>
+#include <QTemporaryFile>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+struct Outcome
+{
+    int code = -1;
+    QString out;
+    QString err;
+    QJsonObject json() const { return QJsonDocument::fromJson(out.toUtf8()).object(); }
+};
+
+Outcome tavrinctl(const QStringList &arguments, const QByteArray &input = {})
+{
+    Outcome o;
+    QTextStream out(&o.out);
+    QTextStream err(&o.err);
+    QBuffer in;
+    in.setData(input);
+    in.open(QIODevice::ReadOnly);
+    o.code = Tavrinctl::run(arguments, out, err, in);
+    out.flush();
+    err.flush();
+    return o;
+}
+
+bool sameState(const ReaderState &a, const ReaderState &b)
+{
+    return a.firmware == b.firmware && a.flags == b.flags && a.outputStart == b.outputStart
+        && a.outputLength == b.outputLength && a.kbCountry == b.kbCountry && a.preAmble == b.preAmble
+        && a.postAmble == b.postAmble && a.removeData == b.removeData;
+}
+
+QString describe(const ReaderState &s)
+{
+    return QStringLiteral("flags %1 start %2 length %3 kb %4 pre %5 post %6 remove %7")
+        .arg(s.flags)
+        .arg(s.outputStart)
+        .arg(s.outputLength)
+        .arg(s.kbCountry)
+        .arg(QString::fromLatin1(s.preAmble.toHex(' ')), QString::fromLatin1(s.postAmble.toHex(' ')),
+             QString::fromLatin1(s.removeData.toHex(' ')));
+}
+
+} // namespace
+
+class TavrinctlTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void readsEverySettingOverUsb();
+    void readsOverSerialWithoutKeyboardCountry();
+    void readThenWriteLeavesTheReaderUnchanged_data();
+    void readThenWriteLeavesTheReaderUnchanged();
+    void writingOneFieldChangesOnlyThatField_data();
+    void writingOneFieldChangesOnlyThatField();
+    void writesTheWindowsFramesOverSerial();
+    void invalidInputIsRefusedWithNothingSent_data();
+    void invalidInputIsRefusedWithNothingSent();
+    void silentReaderFailsWithinTheBound_data();
+    void silentReaderFailsWithinTheBound();
+    void missingReaderIsAReaderFailure();
+    void readMatchesTheWindowsForm();
+    void helpAndUsage();
+
+private:
+    // Runs a command whose serial side needs the event loop to answer.
+    QString serialPort();
+
+    std::unique_ptr<ReaderModel> model;
+    std::unique_ptr<PtyReader> pty;
+};
+
+void TavrinctlTest::init()
+{
+    FakeHid::reset();
+    model = std::make_unique<ReaderModel>();
+    ReaderState &s = model->state();
+    s.firmware = QByteArrayLiteral("1BT V3.1");
+    s.flags = 0x15;
+    s.outputStart = 0xC8;
+    s.outputLength = 12;
+    s.kbCountry = 3;
+    s.preAmble = QByteArrayLiteral("\x02ID:");
+    s.postAmble = QByteArrayLiteral("\r\n");
+    s.removeData.clear();
+    FakeHid::attach(model.get());
+}
+
+void TavrinctlTest::cleanup()
+{
+    QVERIFY2(FakeHid::violations().isEmpty(), qPrintable(FakeHid::violations().join('\n')));
+    FakeHid::reset();
+    pty.reset();
+    model.reset();
+}
+
+QString TavrinctlTest::serialPort()
+{
+    pty = std::make_unique<PtyReader>(model.get());
+    if (!pty->isOpen())
+        qFatal("no pseudo-terminal: %s", qPrintable(pty->errorString()));
+    return pty->portName();
+}
+
+void TavrinctlTest::readsEverySettingOverUsb()
+{
+    const Outcome o = tavrinctl({QStringLiteral("read")});
+    QCOMPARE(o.code, 0);
+    QVERIFY(o.err.isEmpty());
+    const QJsonObject j = o.json();
+    QCOMPARE(j.value("firmware").toString(), QStringLiteral("1BT V3.1"));
+    QCOMPARE(j.value("preamble").toString(), QStringLiteral("[STX]ID:"));
+    QCOMPARE(j.value("postamble").toString(), QStringLiteral("[CR][LF]"));
+    QCOMPARE(j.value("removeData").toString(), QString());
+    QCOMPARE(j.value("removeDataEnabled").toBool(), true);
+    QCOMPARE(j.value("postambleEnabled").toBool(), false);
+    QCOMPARE(j.value("preambleEnabled").toBool(), true);
+    QCOMPARE(j.value("autoReport").toBool(), false);
+    QCOMPARE(j.value("buzzer").toBool(), true);
+    QCOMPARE(j.value("outputStart").toInt(), 200);
+    QCOMPARE(j.value("outputLength").toInt(), 12);
+    QCOMPARE(j.value("keyboardCountry").toString(), QStringLiteral("German"));
+    QCOMPARE(j.size(), 12);
+    QCOMPARE(FakeHid::openHandleCount(), 0);
+}
+
+void TavrinctlTest::readsOverSerialWithoutKeyboardCountry()
+{
+    const Outcome o = tavrinctl({QStringLiteral("read"), QStringLiteral("--port"), serialPort()});
+    QCOMPARE(o.code, 0);
+    const QJsonObject j = o.json();
+    QCOMPARE(j.value("firmware").toString(), QStringLiteral("1BT V3.1"));
+    QCOMPARE(j.value("preamble").toString(), QStringLiteral("[STX]ID:"));
+    QCOMPARE(j.value("outputStart").toInt(), 200);
+    QVERIFY(!j.contains("keyboardCountry"));
+    QCOMPARE(j.size(), 11);
+    QVERIFY(FakeHid::writtenReports().isEmpty());
+}
+
+void TavrinctlTest::readThenWriteLeavesTheReaderUnchanged_data()
+{
+    QTest::addColumn<bool>("serial");
+    QTest::addColumn<QByteArray>("awkward");
+    QTest::newRow("usb plain") << false << QByteArrayLiteral("ABC");
+    QTest::newRow("serial plain") << true << QByteArrayLiteral("ABC");
+    // Codes whose text the window would change on the way back.
+    const QByteArray awkward("\x00\x80\xA4\xB3[CR]\x9C", 10);
+    QTest::newRow("usb awkward codes") << false << awkward;
+    QTest::newRow("serial awkward codes") << true << awkward;
+}
+
+void TavrinctlTest::readThenWriteLeavesTheReaderUnchanged()
+{
+    QFETCH(bool, serial);
+    QFETCH(QByteArray, awkward);
+    model->state().removeData = awkward;
+    const ReaderState before = model->state();
+
+    QStringList port;
+    if (serial)
+        port << QStringLiteral("--port") << serialPort();
+    const Outcome read = tavrinctl(QStringList{QStringLiteral("read")} + port);
+    QCOMPARE(read.code, 0);
+
+    const Outcome write = tavrinctl(QStringList{QStringLiteral("write")} + port + QStringList{"-"},
+                                    read.out.toUtf8());
+    QVERIFY2(write.code == 0, qPrintable(write.err));
+    QTRY_COMPARE(model->settingsDoneCount(), 1);
+    QVERIFY2(sameState(model->state(), before), qPrintable(describe(model->state())));
+}
+
+void TavrinctlTest::writingOneFieldChangesOnlyThatField_data()
+{
+    QTest::addColumn<QByteArray>("json");
+    QTest::addColumn<QString>("field");
+    QTest::newRow("preamble") << QByteArray(R"({"preamble": "[ESC]X"})") << "preamble";
+    QTest::newRow("postamble") << QByteArray(R"({"postamble": ""})") << "postamble";
+    QTest::newRow("removeData") << QByteArray(R"({"removeData": "00"})") << "removeData";
+    QTest::newRow("preambleEnabled") << QByteArray(R"({"preambleEnabled": false})") << "flags";
+    QTest::newRow("postambleEnabled") << QByteArray(R"({"postambleEnabled": true})") << "flags";
+    QTest::newRow("removeDataEnabled") << QByteArray(R"({"removeDataEnabled": false})") << "flags";
+    QTest::newRow("autoReport") << QByteArray(R"({"autoReport": true})") << "flags";
+    QTest::newRow("buzzer") << QByteArray(R"({"buzzer": false})") << "flags";
+    QTest::newRow("outputStart") << QByteArray(R"({"outputStart": 255})") << "outputStart";
+    QTest::newRow("outputLength") << QByteArray(R"({"outputLength": 0})") << "outputLength";
+    QTest::newRow("keyboardCountry") << QByteArray(R"({"keyboardCountry": "Italy"})") << "kbCountry";
+    QTest::newRow("firmware is ignored") << QByteArray(R"({"firmware": "1BT XXXX"})") << "";
+}
+
+void TavrinctlTest::writingOneFieldChangesOnlyThatField()
+{
+    QFETCH(QByteArray, json);
+    QFETCH(QString, field);
+    ReaderState expected = model->state();
+    if (field == "preamble")
+        expected.preAmble = QByteArrayLiteral("\x1BX");
+    else if (field == "postamble")
+        expected.postAmble.clear();
+    else if (field == "removeData")
+        expected.removeData = QByteArrayLiteral("00");
+    else if (field == "outputStart")
+        expected.outputStart = 255;
+    else if (field == "outputLength")
+        expected.outputLength = 0;
+    else if (field == "kbCountry")
+        expected.kbCountry = 4;
+    else if (field == "flags") {
+        const QJsonObject j = QJsonDocument::fromJson(json).object();
+        const char *names[] = {"removeDataEnabled", "postambleEnabled", "preambleEnabled", "autoReport", "buzzer"};
+        for (int bit = 0; bit < 5; ++bit) {
+            if (j.contains(names[bit]))
+                expected.flags = j.value(names[bit]).toBool() ? expected.flags | (1 << bit)
+                                                              : expected.flags & ~(1 << bit);
+        }
+    }
+
+    const Outcome o = tavrinctl({QStringLiteral("write"), QStringLiteral("-")}, json);
+    QVERIFY2(o.code == 0, qPrintable(o.err));
+    QVERIFY2(sameState(model->state(), expected), qPrintable(describe(model->state())));
+}
+
+void TavrinctlTest::writesTheWindowsFramesOverSerial()
+{
+    const QString port = serialPort();
+    const Outcome o = tavrinctl({QStringLiteral("write"), QStringLiteral("--port"), port, QStringLiteral("-")},
+                                QByteArray(R"({"preamble": "[CR]", "outputStart": 3, "outputLength": 10})"));
+    QVERIFY2(o.code == 0, qPrintable(o.err));
+    QTRY_COMPARE(model->settingsDoneCount(), 1);
+    // The six frames of the read, then the six of the write, byte for byte.
+    const QByteArray sent = pty->received();
+    const QByteArray write = QByteArray::fromHex("1B4202011500000D"
+                                                 "1B421001030A000D"
+                                                 "1B4221010D000000"
+                                                 "1B422502" "0D0A" "000000000000"
+                                                 "1B422900"
+                                                 "1B428055AA55AA0D");
+    QCOMPARE(sent.mid(48).toHex(' '), write.toHex(' '));
+}
+
+void TavrinctlTest::invalidInputIsRefusedWithNothingSent_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("input");
+    const QStringList write{QStringLiteral("write"), QStringLiteral("-")};
+    QTest::newRow("bad json") << write << QByteArray("{\"buzzer\": tru");
+    QTest::newRow("not an object") << write << QByteArray("[1, 2]");
+    QTest::newRow("unknown field") << write << QByteArray(R"({"volume": 3})");
+    QTest::newRow("text for a number") << write << QByteArray(R"({"outputStart": "3"})");
+    QTest::newRow("number for a text") << write << QByteArray(R"({"preamble": 13})");
+    QTest::newRow("text for a boolean") << write << QByteArray(R"({"buzzer": "yes"})");
+    QTest::newRow("number above 255") << write << QByteArray(R"({"outputLength": 256})");
+    QTest::newRow("negative number") << write << QByteArray(R"({"outputStart": -1})");
+    QTest::newRow("fraction") << write << QByteArray(R"({"outputStart": 2.5})");
+    QTest::newRow("unknown country") << write << QByteArray(R"({"keyboardCountry": "Spain"})");
+    QTest::newRow("too many key codes")
+        << write << QByteArray(R"({"removeData": ")") + QByteArray(61, 'A') + QByteArray("\"}");
+    QTest::newRow("country over serial")
+        << QStringList{"write", "--port", "/dev/tavrin-unused", "-"} << QByteArray(R"({"keyboardCountry": "USA"})");
+    QTest::newRow("no file") << QStringList{"write"} << QByteArray();
+    QTest::newRow("missing file") << QStringList{"write", "/nonexistent/settings.json"} << QByteArray();
+    QTest::newRow("unknown command") << QStringList{"erase"} << QByteArray();
+    QTest::newRow("unknown option") << QStringList{"read", "--baud", "9600"} << QByteArray();
+    QTest::newRow("no command") << QStringList{} << QByteArray();
+}
+
+void TavrinctlTest::invalidInputIsRefusedWithNothingSent()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, input);
+    const Outcome o = tavrinctl(arguments, input);
+    QCOMPARE(o.code, 2);
+    QVERIFY(!o.err.isEmpty());
+    QCOMPARE(FakeHid::openCount(), 0);
+    QVERIFY(FakeHid::attemptedWrites().isEmpty());
+}
+
+void TavrinctlTest::silentReaderFailsWithinTheBound_data()
+{
+    QTest::addColumn<bool>("serial");
+    QTest::newRow("usb") << false;
+    QTest::newRow("serial") << true;
+}
+
+void TavrinctlTest::silentReaderFailsWithinTheBound()
+{
+    QFETCH(bool, serial);
+    model->faults().silent = true;
+    QStringList arguments{QStringLiteral("read")};
+    if (serial)
+        arguments << QStringLiteral("--port") << serialPort();
+    QElapsedTimer timer;
+    timer.start();
+    const Outcome o = tavrinctl(arguments);
+    QCOMPARE(o.code, 1);
+    QVERIFY(o.out.isEmpty());
+    QVERIFY(!o.err.isEmpty());
+    QVERIFY2(timer.elapsed() < (serial ? 2500 : 3500), qPrintable(QString::number(timer.elapsed())));
+}
+
+void TavrinctlTest::missingReaderIsAReaderFailure()
+{
+    FakeHid::attach(nullptr);
+    Outcome o = tavrinctl({QStringLiteral("read")});
+    QCOMPARE(o.code, 1);
+    QVERIFY(o.err.contains(QStringLiteral("no USB reader")));
+    o = tavrinctl({QStringLiteral("read"), QStringLiteral("--port"), QStringLiteral("/dev/tavrin-no-such-port")});
+    QCOMPARE(o.code, 1);
+    QVERIFY(o.err.contains(QStringLiteral("/dev/tavrin-no-such-port")));
+}
+
+void TavrinctlTest::readMatchesTheWindowsForm()
+{
+    const QJsonObject j = tavrinctl({QStringLiteral("read")}).json();
+
+    BoxCatcher boxes;
+    MainWindow w;
+    w.findChild<QPushButton *>("ConnectBut")->click();
+    QVERIFY(w.link().hidOpen);
+    QCOMPARE(w.findChild<QLabel *>("FWLbl")->text(), "F/W Version: " + j.value("firmware").toString());
+    QCOMPARE(w.findChild<QLineEdit *>("PreAmbleEdit")->text(), j.value("preamble").toString());
+    QCOMPARE(w.findChild<QLineEdit *>("PostAmbleEdit")->text(), j.value("postamble").toString());
+    QCOMPARE(w.findChild<QLineEdit *>("RemoveDataEdit")->text(), j.value("removeData").toString());
+    QCOMPARE(w.findChild<QCheckBox *>("PreAmbleChk")->isChecked(), j.value("preambleEnabled").toBool());
+    QCOMPARE(w.findChild<QCheckBox *>("PostAmbleChk")->isChecked(), j.value("postambleEnabled").toBool());
+    QCOMPARE(w.findChild<QCheckBox *>("RemoveDataChk")->isChecked(), j.value("removeDataEnabled").toBool());
+    QCOMPARE(w.findChild<QCheckBox *>("AutoReportChk")->isChecked(), j.value("autoReport").toBool());
+    QCOMPARE(w.findChild<QCheckBox *>("BuzzerEnableChk")->isChecked(), j.value("buzzer").toBool());
+    // The window shows the byte as signed; the file holds it as 0..255.
+    QCOMPARE(quint8(w.findChild<QLineEdit *>("IBTOutStartEdit")->text().toInt()), j.value("outputStart").toInt());
+    QCOMPARE(w.findChild<QLineEdit *>("IBTOutLengthEdit")->text().toInt(), j.value("outputLength").toInt());
+    QCOMPARE(w.findChild<QComboBox *>("KB_cmb")->currentText(), j.value("keyboardCountry").toString());
+}
+
+void TavrinctlTest::helpAndUsage()
+{
+    for (const QStringList &arguments : {QStringList{"--help"}, QStringList{"list", "--help"},
+                                         QStringList{"read", "--help"}, QStringList{"write", "--help"}}) {
+        const Outcome o = tavrinctl(arguments);
+        QCOMPARE(o.code, 0);
+        QVERIFY(o.out.startsWith(QStringLiteral("Usage: tavrinctl")));
+    }
+    const Outcome list = tavrinctl({QStringLiteral("list")});
+    QCOMPARE(list.code, 0);
+    QVERIFY(list.out.contains(QStringLiteral("/dev/hidraw-sim0")));
+    QVERIFY(FakeHid::writtenReports().isEmpty());
+}
+
+QTEST_MAIN(TavrinctlTest)
+#include "tst_tavrinctl.moc"

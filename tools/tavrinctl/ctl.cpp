@@ -1,0 +1,383 @@
+#include "ctl.h"
+
+#include "settingsjson.h"
+
+#include "link/readerlink.h"
+#include "settings/settingsread.h"
+#include "settings/settingswrite.h"
+
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QJsonDocument>
+#include <QSerialPort>
+#include <QSerialPortInfo>
+#include <QTextStream>
+#include <QTimer>
+
+#include <hidapi.h>
+
+namespace Tavrinctl {
+namespace {
+
+const char *const usageText =
+    "Usage: tavrinctl COMMAND [OPTIONS]\n"
+    "Reads, backs up and writes the settings of an iButton reader.\n"
+    "\n"
+    "Commands:\n"
+    "  list                       readers and serial ports this computer sees\n"
+    "  read [--port NAME]         print the reader's settings as one JSON object\n"
+    "  write [--port NAME] FILE   write the settings in FILE (- for standard input)\n"
+    "\n"
+    "Without --port the reader is reached over USB HID; with it, over that serial\n"
+    "port (COM1 is /dev/ttyS0; a name or a path is taken as it is).\n"
+    "Exit codes: 0 success, 1 reader or I/O failure, 2 usage or input error.\n"
+    "'tavrinctl COMMAND --help' tells more about a command.\n";
+
+const char *const listHelp =
+    "Usage: tavrinctl list\n"
+    "Lists the USB HID readers (vendor 0416, product f100) with their device paths,\n"
+    "and the serial ports the system knows.\n";
+
+const char *const readHelp =
+    "Usage: tavrinctl read [--port NAME]\n"
+    "Reads the firmware version and all settings and prints them as one JSON object:\n"
+    "  firmware, preamble, postamble, removeData (texts, control codes as [CR] etc.),\n"
+    "  preambleEnabled, postambleEnabled, removeDataEnabled, autoReport, buzzer,\n"
+    "  outputStart, outputLength (0..255), keyboardCountry (USB only).\n";
+
+const char *const writeHelp =
+    "Usage: tavrinctl write [--port NAME] FILE\n"
+    "Writes the settings in the JSON object in FILE (- for standard input) with the\n"
+    "same frames as the window's \"Set Status\". Fields left out keep the reader's\n"
+    "current values, which are read first; \"firmware\" is ignored. Nothing is sent\n"
+    "unless the whole file is valid.\n";
+
+struct Options
+{
+    QString command;
+    QString port;
+    QStringList positional;
+    bool help = false;
+};
+
+class Session
+{
+public:
+    Session(QTextStream &out, QTextStream &err)
+        : out(out)
+        , err(err)
+    {
+    }
+    ~Session() { close(); }
+
+    int fail(int code, const QString &message)
+    {
+        err << "tavrinctl: " << message << '\n';
+        err.flush();
+        return code;
+    }
+
+    // Opens the reader; on failure returns the exit code, else -1.
+    int open(const QString &port)
+    {
+        serial = !port.isEmpty();
+        if (serial) {
+            if (!link.openSerial(port))
+                return fail(ReaderFailure, QStringLiteral("cannot open serial port %1: %2")
+                                               .arg(port, link.serialPort->errorString()));
+            link.serialOpen = true;
+        } else {
+            if (!link.openHid())
+                return fail(ReaderFailure,
+                            QStringLiteral("no USB reader found (vendor 0416, product f100)"));
+            link.hidOpen = true;
+        }
+        link.connected = true;
+        return -1;
+    }
+
+    void close()
+    {
+        if (link.hidOpen)
+            link.closeHid();
+        if (link.serialOpen)
+            link.closeSerial();
+        link.hidOpen = link.serialOpen = link.connected = false;
+    }
+
+    // Reads every setting of the transport; on failure returns the exit code.
+    int readAll(ReaderSettings &settings)
+    {
+        return serial ? readSerial(settings) : readHid(settings);
+    }
+
+    int write(const SettingsWriteRequest &request)
+    {
+        const SettingsWriteSequence sequence(request, serial ? WriteTransport::Serial : WriteTransport::Hid);
+        if (!sequence.overlongTexts().isEmpty())
+            return fail(UsageError, sequence.refusalText());
+        const int sent = sequence.run([this](const QByteArray &frame) {
+            return serial ? link.SerialSend(frame) : link.HidSend(HidReport::fromFrame(frame.mid(1)));
+        });
+        if (sent != sequence.count())
+            return fail(ReaderFailure, QStringLiteral("the reader took %1 of %2 frames; its settings may be "
+                                                      "partly written")
+                                           .arg(sent)
+                                           .arg(sequence.count()));
+        if (serial && !drainSerial())
+            return fail(ReaderFailure, QStringLiteral("the serial port did not send every byte"));
+        return Success;
+    }
+
+    bool serial = false;
+
+private:
+    int readHid(ReaderSettings &settings)
+    {
+        const SettingsRead::HidResult result = SettingsRead::overHid(link);
+        if (!result.ok())
+            return fail(ReaderFailure, QStringLiteral("the reader did not answer the %1 request")
+                                           .arg(stepName(*result.failedAt)));
+        settings = result.settings;
+        for (const auto &[codes, name] : {std::pair{&settings.preAmble, "preamble"},
+                                          std::pair{&settings.postAmble, "postamble"},
+                                          std::pair{&settings.removeData, "removeData"}}) {
+            if (!*codes)
+                return fail(ReaderFailure,
+                            QStringLiteral("the reader's %1 block was damaged (count or checksum)").arg(name));
+        }
+        return Success;
+    }
+
+    int readSerial(ReaderSettings &settings)
+    {
+        for (const QByteArray &frame : SettingsRead::serialRequests()) {
+            if (!link.SerialSend(frame))
+                return fail(ReaderFailure, QStringLiteral("cannot write to the serial port"));
+        }
+        // The reply may arrive in pieces and behind unsolicited token output:
+        // gather it and look for the run that starts with "1BT".
+        QByteArray received;
+        QDeadlineTimer deadline(SerialReplyTimeoutMs);
+        QEventLoop loop;
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout, &loop, &QEventLoop::quit);
+        QObject::connect(link.serialPort, &QSerialPort::readyRead, &loop, &QEventLoop::quit);
+        tick.start(20);
+        while (!deadline.hasExpired()) {
+            received += link.serialPort->readAll();
+            if (const std::optional<ReaderSettings> decoded = completeSerialReply(received)) {
+                settings = *decoded;
+                return Success;
+            }
+            if (!link.serialPort->isOpen())
+                return fail(ReaderFailure, QStringLiteral("the serial port failed"));
+            loop.exec();
+        }
+        return fail(ReaderFailure, QStringLiteral("no complete settings reply within %1 ms")
+                                       .arg(SerialReplyTimeoutMs));
+    }
+
+    // The settings reply inside what has arrived: from a "1BT" to a CR, with
+    // every field in it. Token output may come before or after it.
+    static std::optional<ReaderSettings> completeSerialReply(const QByteArray &received)
+    {
+        for (qsizetype start = received.indexOf("1BT"); start >= 0; start = received.indexOf("1BT", start + 1)) {
+            for (qsizetype end = received.indexOf('\r', start); end >= 0; end = received.indexOf('\r', end + 1)) {
+                const std::optional<ReaderSettings> decoded = decodeSerialReply(received.mid(start, end - start + 1));
+                if (decoded && decoded->removeData)
+                    return decoded;
+            }
+        }
+        return std::nullopt;
+    }
+
+    bool drainSerial()
+    {
+        QDeadlineTimer deadline(SerialReplyTimeoutMs);
+        while (link.serialPort->isOpen() && link.serialPort->bytesToWrite() > 0 && !deadline.hasExpired())
+            link.serialPort->waitForBytesWritten(int(qMax<qint64>(1, deadline.remainingTime())));
+        return link.serialPort->isOpen() && link.serialPort->bytesToWrite() == 0;
+    }
+
+    static QString stepName(SettingsRead::Step step)
+    {
+        switch (step) {
+        case SettingsRead::Step::Status: return QStringLiteral("status");
+        case SettingsRead::Step::PreAmble: return QStringLiteral("preamble");
+        case SettingsRead::Step::PostAmble: return QStringLiteral("postamble");
+        case SettingsRead::Step::RemoveData: return QStringLiteral("remove-data");
+        }
+        return QString();
+    }
+
+    QTextStream &out;
+    QTextStream &err;
+    ReaderLink link;
+};
+
+int parse(const QStringList &arguments, Options &options, QTextStream &err)
+{
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString &a = arguments.at(i);
+        if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
+            options.help = true;
+        } else if (a == QLatin1String("--port")) {
+            if (i + 1 >= arguments.size()) {
+                err << "tavrinctl: --port needs a port name\n";
+                return UsageError;
+            }
+            options.port = arguments.at(++i);
+        } else if (a.startsWith(QLatin1String("--port="))) {
+            options.port = a.mid(7);
+        } else if (a.startsWith(QLatin1String("--"))) {
+            err << "tavrinctl: unknown option " << a << '\n';
+            return UsageError;
+        } else if (options.command.isEmpty()) {
+            options.command = a;
+        } else {
+            options.positional.append(a);
+        }
+    }
+    return Success;
+}
+
+int list(QTextStream &out)
+{
+    out << "USB HID readers (0416:f100):\n";
+    int readers = 0;
+    if (hid_init() == 0) {
+        hid_device_info *devices = hid_enumerate(ReaderLink::VendorId, ReaderLink::ProductId);
+        for (hid_device_info *d = devices; d; d = d->next, ++readers) {
+            out << "  " << QString::fromLocal8Bit(d->path);
+            if (d->product_string)
+                out << "  " << QString::fromWCharArray(d->product_string);
+            if (d->serial_number && *d->serial_number)
+                out << "  serial " << QString::fromWCharArray(d->serial_number);
+            out << '\n';
+        }
+        hid_free_enumeration(devices);
+        hid_exit();
+    }
+    if (readers == 0)
+        out << "  (none)\n";
+
+    out << "Serial ports:\n";
+    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &port : ports) {
+        out << "  " << port.systemLocation();
+        if (!port.description().isEmpty())
+            out << "  " << port.description();
+        out << '\n';
+    }
+    if (ports.isEmpty())
+        out << "  (none)\n";
+    return Success;
+}
+
+int readCommand(const Options &options, QTextStream &out, QTextStream &err)
+{
+    Session session(out, err);
+    if (const int failed = session.open(options.port); failed >= 0)
+        return failed;
+    ReaderSettings settings;
+    if (const int failed = session.readAll(settings); failed != Success)
+        return failed;
+    out << QJsonDocument(settingsToJson(settings)).toJson(QJsonDocument::Indented);
+    return Success;
+}
+
+int writeCommand(const Options &options, QTextStream &out, QTextStream &err, QIODevice &in)
+{
+    const auto usage = [&err](const QString &message) {
+        err << "tavrinctl: " << message << '\n';
+        return int(UsageError);
+    };
+    if (options.positional.size() != 1)
+        return usage(QStringLiteral("write needs exactly one FILE (- for standard input)"));
+
+    QByteArray json;
+    const QString path = options.positional.first();
+    if (path == QLatin1String("-")) {
+        json = in.readAll();
+    } else {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return usage(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
+        json = file.readAll();
+    }
+
+    QString error;
+    const std::optional<SettingsPatch> patch = parseSettingsPatch(json, &error);
+    if (!patch)
+        return usage(error);
+    if (patch->keyboardCountry && !options.port.isEmpty())
+        return usage(QStringLiteral("\"keyboardCountry\" cannot be written over a serial port; "
+                                    "leave it out or write over USB"));
+
+    // The file's own texts must fit before the reader hears anything.
+    const WriteTransport transport = options.port.isEmpty() ? WriteTransport::Hid : WriteTransport::Serial;
+    SettingsWriteRequest own;
+    own.preAmble = patch->preamble.value_or(QString());
+    own.postAmble = patch->postamble.value_or(QString());
+    own.removeData = patch->removeData.value_or(QString());
+    const SettingsWriteSequence check(own, transport);
+    if (!check.overlongTexts().isEmpty())
+        return usage(check.refusalText());
+
+    Session session(out, err);
+    if (const int failed = session.open(options.port); failed >= 0)
+        return failed;
+    ReaderSettings current;
+    if (const int failed = session.readAll(current); failed != Success)
+        return failed;
+    return session.write(mergedWriteRequest(current, *patch));
+}
+
+} // namespace
+
+int run(const QStringList &arguments, QTextStream &out, QTextStream &err, QIODevice &in)
+{
+    Options options;
+    if (const int failed = parse(arguments, options, err); failed != Success)
+        return failed;
+
+    const auto help = [&out](const char *text) {
+        out << text;
+        return int(Success);
+    };
+    if (options.command.isEmpty()) {
+        if (options.help)
+            return help(usageText);
+        err << usageText;
+        return UsageError;
+    }
+    if (options.command == QLatin1String("list")) {
+        if (options.help)
+            return help(listHelp);
+        if (!options.port.isEmpty() || !options.positional.isEmpty()) {
+            err << "tavrinctl: list takes no arguments\n";
+            return UsageError;
+        }
+        return list(out);
+    }
+    if (options.command == QLatin1String("read")) {
+        if (options.help)
+            return help(readHelp);
+        if (!options.positional.isEmpty()) {
+            err << "tavrinctl: read takes no FILE\n";
+            return UsageError;
+        }
+        return readCommand(options, out, err);
+    }
+    if (options.command == QLatin1String("write")) {
+        if (options.help)
+            return help(writeHelp);
+        return writeCommand(options, out, err, in);
+    }
+    err << "tavrinctl: unknown command " << options.command << "\n" << usageText;
+    return UsageError;
+}
+
+} // namespace Tavrinctl

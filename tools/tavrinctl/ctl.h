@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QStringList>
+
+class QIODevice;
+class QTextStream;
+
+// tavrinctl's commands, callable in-process so that tests can run them
+// against the simulated reader. Returns the exit code: 0 success, 1 reader
+// or I/O failure, 2 usage or input error.
+namespace Tavrinctl {
+
+enum Exit { Success = 0, ReaderFailure = 1, UsageError = 2 };
+
+// arguments without the program name.
+int run(const QStringList &arguments, QTextStream &out, QTextStream &err, QIODevice &in);
+
+// How long a serial read waits for the whole settings reply.
+constexpr int SerialReplyTimeoutMs = 2000;
+
+} // namespace Tavrinctl
