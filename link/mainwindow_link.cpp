@@ -8,6 +8,8 @@
 
 #include <QSerialPort>
 #include <QTextCursor>
+#include <QTextDocument>
+#include <QTextEdit>
 #include <QTimer>
 
 void MainWindow::SetIButtonControlsEnabled(bool on)
@@ -112,6 +114,30 @@ void MainWindow::on_USBKB_radcmd_clicked()
     ui->SerialNameEdit->setEnabled(false);
 }
 
+namespace {
+
+// Reader bytes are never markup, so they go in as plain text; appending at
+// the end keeps a poll's cost independent of how much is already shown.
+// Line breaks come out as a rebuild of the whole text would give them: CR,
+// LF and CR LF each end a line, also when CR and LF arrive in different polls.
+void appendReaderOutput(QTextEdit *edit, const QString &text)
+{
+    if (text.isEmpty())
+        return;
+    QTextDocument *doc = edit->document();
+    // Output is not an edit the user could take back; a rebuild of the
+    // text would have dropped the undo history too.
+    const bool undo = doc->isUndoRedoEnabled();
+    doc->setUndoRedoEnabled(false);
+    QTextCursor end(doc);
+    end.movePosition(QTextCursor::End);
+    // Plain, whatever formatting text pasted into the edit may carry.
+    end.insertText(text, QTextCharFormat());
+    doc->setUndoRedoEnabled(undo);
+}
+
+} // namespace
+
 void MainWindow::onReadyRead()
 {
     QSerialPort *port = readerLink->serialPort;
@@ -121,12 +147,6 @@ void MainWindow::onReadyRead()
     if (available == 0)
         return;
     const QByteArray chunk = available > 0 ? port->read(available) : QByteArray();
-
-    // Appended as plain text: reader bytes are never markup, and appending
-    // keeps each poll's cost independent of how much is already shown.
-    QTextCursor end(ui->ScannerEdit->document());
-    end.movePosition(QTextCursor::End);
-    end.insertText(TextCodec::cStringToText(chunk));
-
+    appendReaderOutput(ui->ScannerEdit, TextCodec::cStringToText(chunk));
     ParseSerialReply(chunk);
 }

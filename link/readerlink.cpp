@@ -36,26 +36,26 @@ quint8 ReaderLink::NextSeqNo()
 
 bool ReaderLink::HidExchange(const HidReport &request, unsigned char *reply, quint8 seq)
 {
-    int attempts = 0;
+    if (!hidHandle)
+        return false;
+    int failedWrites = 0;
     while (hid_write(hidHandle, request.data(), HidReport::Size) < 0) {
         qDebug("Unable to write Get Attach PreAmble Data command\n");
         traceHidError(hidHandle);
-        if (++attempts == 3)
+        if (++failedWrites == 3)
             return false;
     }
 
+    // A blocking hid_read never returns from a silent reader, and one that
+    // was pulled out fails every read at once; the pause before each read
+    // keeps the latter from spinning, the clock bounds both.
     QElapsedTimer sinceWrite;
     sinceWrite.start();
-    for (;;) {
-        // Each read is preceded by the reader's 300 ms; when that pause would
-        // already end past the bound, the reader has had its chance.
-        if (sinceWrite.elapsed() + ReadPauseMs > ExchangeBoundMs) {
-            qDebug("No matching reply within %d ms\n", ExchangeBoundMs);
-            return false;
-        }
+    while (sinceWrite.elapsed() + ReadPauseMs <= ExchangeBoundMs) {
         Platform::sleepMs(ReadPauseMs);
         std::memset(reply, 0, 4);
-        const int wait = int(qMax<qint64>(0, ExchangeBoundMs - sinceWrite.elapsed()));
+        const qint64 left = ExchangeBoundMs - sinceWrite.elapsed();
+        const int wait = int(qBound(qint64(0), left, qint64(ReadWaitMs)));
         const int n = hid_read_timeout(hidHandle, reply, HidReply::ReadLength, wait);
         if (n < 0)
             qDebug("Unable to read PreAmble Data \n");
@@ -63,10 +63,14 @@ bool ReaderLink::HidExchange(const HidReport &request, unsigned char *reply, qui
         if (n > 0 && reply[HidReply::EchoOffset] == expectedEcho(seq))
             return true;
     }
+    qDebug("No matching reply within %d ms\n", ExchangeBoundMs);
+    return false;
 }
 
 bool ReaderLink::HidSend(const HidReport &request)
 {
+    if (!hidHandle)
+        return false;
     if (hid_write(hidHandle, request.data(), HidReport::Size) < 0) {
         qDebug("Unable to write()\n");
         traceHidError(hidHandle);

@@ -23,6 +23,9 @@ public:
     static constexpr int ReadPauseMs = 300;
     // A reader that stops answering must not hold the window for ever.
     static constexpr int ExchangeBoundMs = 3000;
+    // How long one read waits for a report that has not come yet; a reply
+    // later than that is picked up by the read after the next pause.
+    static constexpr int ReadWaitMs = 300;
 
     explicit ReaderLink(QObject *parent = nullptr);
     ~ReaderLink() override;
@@ -39,9 +42,10 @@ public:
 
     // Writes request (three attempts), then pauses and reads until a reply
     // echoes ~seq at offset 48. False when every write failed or no matching
-    // reply came within ExchangeBoundMs of the write.
+    // reply came within ExchangeBoundMs of the write (no read starts later
+    // than that, none waits past it). A null hidHandle gives false at once.
     bool HidExchange(const HidReport &request, unsigned char *reply, quint8 seq);
-    // One write, no reply awaited.
+    // One write, no reply awaited. A null hidHandle gives false at once.
     bool HidSend(const HidReport &request);
     // Writes a bare frame to the serial port. False when the port is not
     // open or did not take every byte.
