@@ -92,6 +92,13 @@ bool ReaderLink::SerialSend(const QByteArray &frame)
     return serialPort->isOpen() && serialPort->error() == QSerialPort::NoError;
 }
 
+bool ReaderLink::sendOneWay(const QByteArray &frameOrReport)
+{
+    if (serialOpen)
+        return SerialSend(frameOrReport);
+    return HidSend(HidReport::fromFrame(frameOrReport.mid(HidReport::FrameOffset)));
+}
+
 bool ReaderLink::openHid()
 {
     hidHandle = hid_open(VendorId, ProductId, nullptr);

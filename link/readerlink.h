@@ -50,6 +50,9 @@ public:
     // Writes a bare frame to the serial port. False when the port is not
     // open or did not take every byte.
     bool SerialSend(const QByteArray &frame);
+    // One frame of a one-way sequence built for the open transport: a bare
+    // frame over the serial port, a whole 65-byte report over USB.
+    bool sendOneWay(const QByteArray &frameOrReport);
 
     // hid_open of the reader into hidHandle.
     bool openHid();

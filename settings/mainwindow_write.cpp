@@ -45,11 +45,7 @@ void MainWindow::SetIBTValueClick()
         return;
     }
 
-    const int sent = sequence.run([&link, transport](const QByteArray &frame) {
-        if (transport == WriteTransport::Serial)
-            return link.SerialSend(frame);
-        return link.HidSend(HidReport::fromFrame(frame.mid(HidReport::FrameOffset)));
-    });
+    const int sent = sequence.run([&link](const QByteArray &frame) { return link.sendOneWay(frame); });
     if (sent < sequence.count()) {
         // HidSend has traced its failure; the reader keeps what it got.
         if (transport == WriteTransport::Hid)

@@ -43,7 +43,7 @@ pids+=($!)
 for _ in $(seq 50); do [ -L "$work/port" ] && break; sleep 0.1; done
 [ -L "$work/port" ] || fail "the simulator made no port"
 
-(cd "$work" && LC_ALL=C.UTF-8 exec "$tavrin") >"$work/tavrin.log" 2>&1 &
+(cd "$work" && QT_QPA_PLATFORM=xcb LC_ALL=C.UTF-8 exec "$tavrin") >"$work/tavrin.log" 2>&1 &
 pids+=($!)
 win=$(xdotool search --sync --onlyvisible --name '^Tavrin V1.0.0$' | head -n1)
 [ -n "$win" ] || fail "no window"

@@ -117,9 +117,7 @@ public:
         const SettingsWriteSequence sequence(request, serial ? WriteTransport::Serial : WriteTransport::Hid);
         if (!sequence.overlongTexts().isEmpty())
             return fail(UsageError, sequence.refusalText());
-        const int sent = sequence.run([this](const QByteArray &frame) {
-            return serial ? link.SerialSend(frame) : link.HidSend(HidReport::fromFrame(frame.mid(1)));
-        });
+        const int sent = sequence.run([this](const QByteArray &frame) { return link.sendOneWay(frame); });
         if (sent != sequence.count())
             return fail(ReaderFailure, QStringLiteral("the reader took %1 of %2 frames; its settings may be "
                                                       "partly written")
