@@ -32,6 +32,7 @@ if [ ${#missing[@]} -gt 0 ]; then
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
 fi
 
+version=$(sed -n 's/^project(Tavrin VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$build" -j"$(nproc)"
 
@@ -51,6 +52,7 @@ sim)
     ;;
 deb)
     (cd "$build" && cpack -G DEB)
+    bash tools/check-deb.sh "$build/tavrin_${version}_$(dpkg --print-architecture).deb"
     ;;
 test)
     QT_QPA_PLATFORM=offscreen ctest --test-dir "$build" --output-on-failure -j"$(nproc)"
