@@ -163,6 +163,11 @@ void ReaderModel::queueUsb(const QByteArray &report, quint8 seq)
     }
 }
 
+void ReaderModel::injectUsb(const QByteArray &report)
+{
+    m_usbQueue.append({report, 0});
+}
+
 QByteArray ReaderModel::usbRead(UsbRead mode)
 {
     if (m_usbQueue.isEmpty())

@@ -34,6 +34,9 @@ public:
     QByteArray usbRead(UsbRead mode = UsbRead::Poll);
     // Reports queued, readable or not.
     int usbPending() const { return int(m_usbQueue.size()); }
+    // A report the reader did not build from its state (noise, a repeat),
+    // queued behind whatever is queued now and readable at once.
+    void injectUsb(const QByteArray &report);
 
     // Serial: bytes from the program, in whatever pieces they came. Returns
     // the answer in the parts in which it is to be sent: one part normally,

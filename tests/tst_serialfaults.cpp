@@ -1,0 +1,536 @@
+// Faults on the serial side, through the window: the adapter vanishing while
+// the reader talks or while the window writes, noise on the line, replies
+// that come twice or in pieces, and a firmware writer that cannot run or
+// fails. Whatever happens, the window must not hang or spin, must show the
+// connection as it is, and must send the reader nothing it was not asked to.
+#include "app/mainwindow.h"
+#include "app/textcodec.h"
+#include "link/commandframe.h"
+#include "link/readerlink.h"
+
+#include "support/boxcatcher.h"
+#include "support/fakehid.h"
+#include "support/faultcheck.h"
+
+#include "ptyreader.h"
+#include "readermodel.h"
+#include "readerreplies.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRandomGenerator>
+#include <QScopeGuard>
+#include <QSerialPort>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextEdit>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+const QString ReadOk = QStringLiteral("Successfully obtained iButton the set value");
+const QString StatusFail = QStringLiteral("Get F/W version fail, please retry.");
+const QString WriteOk = QStringLiteral("Successfully set iButton set value");
+const QString WriteFail = QStringLiteral("Failed to set iButton set value, please check the connection.");
+const QByteArray TokenLine = QByteArrayLiteral("01000017A5C3E2B9\r\n");
+
+template <typename T = QWidget>
+T *widget(const MainWindow &w, const char *name)
+{
+    T *found = w.findChild<T *>(QString::fromLatin1(name));
+    if (!found)
+        qFatal("no widget %s", name);
+    return found;
+}
+
+void click(const MainWindow &w, const char *button)
+{
+    widget<QPushButton>(w, button)->click();
+}
+
+QString label(const MainWindow &w)
+{
+    return widget<QLabel>(w, "FWLbl")->text();
+}
+
+QString edit(const MainWindow &w, const char *name)
+{
+    return widget<QLineEdit>(w, name)->text();
+}
+
+QString scannerText(const MainWindow &w)
+{
+    return widget<QTextEdit>(w, "ScannerEdit")->toPlainText();
+}
+
+void poll(MainWindow &w)
+{
+    QMetaObject::invokeMethod(&w, "onReadyRead", Qt::DirectConnection);
+}
+
+QByteArray randomBytes(QRandomGenerator &random, int count)
+{
+    QByteArray bytes(count, '\0');
+    for (char &b : bytes)
+        b = char(random.bounded(256));
+    return bytes;
+}
+
+#define VERIFY_AFTER_FAULT(w)                                                                      \
+    do {                                                                                           \
+        const QString found = FaultCheck::afterFault(w);                                           \
+        QVERIFY2(found.isEmpty(), qPrintable(found));                                              \
+    } while (false)
+
+// Collects the program's traces and runs an action, once, at the first
+// trace that starts with a prefix: a way into the middle of a sequence of
+// writes that has no other seam.
+class TraceHook
+{
+public:
+    TraceHook(const QString &prefix, std::function<void()> action)
+        : prefix(prefix), action(std::move(action))
+    {
+        current = this;
+        previous = qInstallMessageHandler(handle);
+    }
+    ~TraceHook()
+    {
+        qInstallMessageHandler(previous);
+        current = nullptr;
+    }
+    TraceHook(const TraceHook &) = delete;
+    TraceHook &operator=(const TraceHook &) = delete;
+
+    QStringList lines;
+    bool fired = false;
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext &, const QString &message)
+    {
+        TraceHook *hook = current;
+        if (!hook || type != QtDebugMsg)
+            return;
+        hook->lines << message;
+        if (!hook->fired && !hook->prefix.isEmpty() && message.startsWith(hook->prefix)) {
+            hook->fired = true;
+            hook->action();
+        }
+    }
+
+    static inline TraceHook *current = nullptr;
+    QString prefix;
+    std::function<void()> action;
+    QtMessageHandler previous = nullptr;
+};
+
+// Runs an action, once, when a widget is switched off.
+class DisableHook : public QObject
+{
+public:
+    explicit DisableHook(std::function<void()> action) : action(std::move(action)) {}
+    bool fired = false;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (!fired && event->type() == QEvent::EnabledChange && !static_cast<QWidget *>(watched)->isEnabled()) {
+            fired = true;
+            action();
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> action;
+};
+
+} // namespace
+
+class SerialFaultsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void adapterGoneWhileReceiving_data();
+    void adapterGoneWhileReceiving();
+    void adapterGoneWhileWriting_data();
+    void adapterGoneWhileWriting();
+    void noiseOnTheLine_data();
+    void noiseOnTheLine();
+    void repeatedAndLateReplies_data();
+    void repeatedAndLateReplies();
+    void firmwareWriterFails_data();
+    void firmwareWriterFails();
+
+private:
+    // Connected to the model over the pseudo-terminal, its read answered.
+    void connectSerial(MainWindow &w);
+    // Puts bytes on the line and waits until the port holds them.
+    bool arrive(const MainWindow &w, const QByteArray &bytes);
+
+    std::unique_ptr<ReaderModel> model;
+    std::unique_ptr<PtyReader> pty;
+    std::unique_ptr<BoxCatcher> boxes;
+};
+
+void SerialFaultsTest::init()
+{
+    FakeHid::reset(); // no USB reader: the window starts on the serial side
+    model = std::make_unique<ReaderModel>();
+    pty = std::make_unique<PtyReader>(model.get());
+    QVERIFY2(pty->isOpen(), qPrintable(pty->errorString()));
+    boxes = std::make_unique<BoxCatcher>();
+}
+
+void SerialFaultsTest::cleanup()
+{
+    model->setLogSink({});
+    QVERIFY2(FakeHid::violations().isEmpty(), qPrintable(FakeHid::violations().join('\n')));
+    boxes.reset();
+    pty.reset();
+    model.reset();
+}
+
+void SerialFaultsTest::connectSerial(MainWindow &w)
+{
+    widget<QRadioButton>(w, "Searal_radcmd")->click();
+    widget<QLineEdit>(w, "SerialNameEdit")->setText(pty->portName());
+    click(w, "ConnectBut");
+    QVERIFY(w.link().serialOpen && w.link().connected);
+    QTRY_COMPARE(label(w), QStringLiteral("F/W Version: 1BT V2.0"));
+    QTRY_VERIFY(pty->isIdle());
+    boxes->boxes.clear();
+}
+
+bool SerialFaultsTest::arrive(const MainWindow &w, const QByteArray &bytes)
+{
+    QSerialPort *port = w.link().serialPort;
+    const qint64 before = port->bytesAvailable();
+    pty->inject(bytes);
+    return QTest::qWaitFor([&] { return port->bytesAvailable() >= before + bytes.size(); }, 2000);
+}
+
+void SerialFaultsTest::adapterGoneWhileReceiving_data()
+{
+    QTest::addColumn<QString>("when");
+    QTest::addColumn<QString>("requests"); // command codes the reader got from the fault on
+
+    QTest::newRow("bytes waiting, polled before the port noticed") << "poll first" << "";
+    QTest::newRow("between two timer polls") << "timer" << "";
+    QTest::newRow("half-way through the reply to a settings read") << "split reply" << "00 02 10 20 24 28";
+    QTest::newRow("while the connect's box is open") << "connect box" << "00 02 10 20 24 28";
+}
+
+void SerialFaultsTest::adapterGoneWhileReceiving()
+{
+    QFETCH(QString, when);
+    QFETCH(QString, requests);
+
+    MainWindow w;
+    if (when != QLatin1String("connect box"))
+        connectSerial(w);
+    const int framesBefore = int(model->framesReceived().size());
+    const QString shownBefore = scannerText(w);
+
+    if (when == QLatin1String("poll first")) {
+        // The poll comes from here, right after the far end went.
+        w.link().pollTimer->stop();
+        QVERIFY(arrive(w, TokenLine));
+        pty->closeMaster();
+        poll(w);
+        if (w.link().pollTimer)
+            w.link().pollTimer->start(100);
+        QCOMPARE(scannerText(w), shownBefore + QStringLiteral("01000017A5C3E2B9\n"));
+    } else if (when == QLatin1String("timer")) {
+        pty->inject(TokenLine);
+        pty->closeMaster();
+    } else if (when == QLatin1String("split reply")) {
+        model->faults().splitReply = true;
+        pty->setSplitPause(250);
+        // Not from inside the bridge's own write loop.
+        connect(pty.get(), &PtyReader::bytesSent, this,
+                [this] { QTimer::singleShot(0, pty.get(), [this] { pty->closeMaster(); }); },
+                Qt::SingleShotConnection);
+        click(w, "GetIBTStatusBut");
+        QCOMPARE(boxes->texts(), QStringList{ReadOk});
+    } else {
+        widget<QRadioButton>(w, "Searal_radcmd")->click();
+        widget<QLineEdit>(w, "SerialNameEdit")->setText(pty->portName());
+        boxes->onBox = [this](const SeenBox &) {
+            (void)QTest::qWaitFor([this] { return model->framesReceived().size() >= 6; }, 1000);
+            pty->closeMaster();
+            QTest::qWait(200);
+        };
+        click(w, "ConnectBut");
+        QCOMPARE(boxes->texts(), QStringList{ReadOk});
+    }
+
+    QTRY_VERIFY_WITH_TIMEOUT(!w.link().serialOpen, 2000);
+    QCOMPARE(widget<QPushButton>(w, "ConnectBut")->text(), QStringLiteral("Connect Device"));
+    VERIFY_AFTER_FAULT(w);
+    const QByteArrayList frames = model->framesReceived().mid(framesBefore);
+    QCOMPARE(FaultCheck::codesOf(frames), requests);
+    QVERIFY(FaultCheck::nonReadFrames(frames).isEmpty());
+    QVERIFY(scannerText(w).startsWith(shownBefore));
+    // No reconnect here: the freed pseudo-terminal's name may already
+    // belong to another process.
+}
+
+void SerialFaultsTest::adapterGoneWhileWriting_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QString>("hook");   // the trace that marks the moment; empty: KB_cmb switched off
+    QTest::addColumn<QString>("arrived"); // command codes that reached the reader
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QString>("failure");
+    QTest::addColumn<QStringList>("absent"); // traces of frames that must never be built
+
+    QTest::newRow("settings read, after 3 of 6 requests")
+        << "read" << "" << "00 02 10" << StatusFail << "Unable to write settings request 3 to the serial port\n" << QStringList{};
+    QTest::newRow("settings write, after the flags frame")
+        << "write" << "t1num:" << "02" << WriteFail << "Serial write of frame 2 failed\n"
+        << QStringList{"PreVal="};
+    QTest::newRow("settings write, after 2 of 6 frames")
+        << "write" << "PreVal=" << "02 10" << WriteFail << "Serial write of frame 3 failed\n" << QStringList{};
+}
+
+void SerialFaultsTest::adapterGoneWhileWriting()
+{
+    QFETCH(QString, action);
+    QFETCH(QString, hook);
+    QFETCH(QString, arrived);
+    QFETCH(QString, box);
+    QFETCH(QString, failure);
+    QFETCH(QStringList, absent);
+
+    MainWindow w;
+    connectSerial(w);
+    model->faults().silent = true;
+    widget<QLineEdit>(w, "PreAmbleEdit")->setText(QStringLiteral("P"));
+    const int framesBefore = int(model->framesReceived().size());
+    const int arriving = int(arrived.split(' ').size());
+
+    // What was written so far reaches the reader before the adapter goes.
+    const auto pull = [&] {
+        (void)QTest::qWaitFor([&] { return model->framesReceived().size() >= framesBefore + arriving; }, 1000);
+        pty->closeMaster();
+    };
+    TraceHook traces(hook, pull);
+    DisableHook kbOff(pull);
+    auto *kb = widget<QComboBox>(w, "KB_cmb");
+    if (hook.isEmpty()) {
+        kb->setEnabled(true);
+        kb->installEventFilter(&kbOff);
+    }
+    QElapsedTimer clock;
+    clock.start();
+    click(w, action == QLatin1String("read") ? "GetIBTStatusBut" : "SetIBTStatusBut");
+    const qint64 took = clock.elapsed();
+    kb->removeEventFilter(&kbOff);
+
+    QVERIFY(traces.fired || kbOff.fired);
+    QVERIFY2(took < 2000, qPrintable(QString::number(took)));
+    QCOMPARE(boxes->texts(), QStringList{box});
+    QCOMPARE(traces.lines.count(failure), 1);
+    for (const QString &line : absent)
+        QVERIFY2(traces.lines.filter(line).isEmpty(), qPrintable(traces.lines.join(',')));
+    QTRY_VERIFY_WITH_TIMEOUT(!w.link().serialOpen, 2000);
+    VERIFY_AFTER_FAULT(w);
+
+    const QByteArrayList frames = model->framesReceived().mid(framesBefore);
+    QCOMPARE(FaultCheck::codesOf(frames), arrived);
+    if (action == QLatin1String("read"))
+        QVERIFY(FaultCheck::nonReadFrames(frames).isEmpty());
+    QCOMPARE(model->settingsDoneCount(), 0);
+}
+
+void SerialFaultsTest::noiseOnTheLine_data()
+{
+    QTest::addColumn<QByteArrayList>("chunks"); // one poll each
+    QTest::addColumn<QStringList>("form");      // label, start, length, preamble; empty: not looked at
+
+    QRandomGenerator random(20240611);
+    QByteArrayList noise;
+    for (int i = 0; i < 64; ++i)
+        noise << randomBytes(random, 64);
+    QByteArrayList runs;
+    for (int i = 0; i < 32; ++i)
+        runs << "1BT" + randomBytes(random, int(random.bounded(120))) + "\r";
+    QByteArrayList zeros;
+    for (int i = 0; i < 16; ++i)
+        zeros << QByteArray(64, '\0');
+    ReaderState state;
+    state.firmware = "1BT V7.7";
+    state.outputStart = 3;
+    state.outputLength = 4;
+    const QByteArray impossible = ReaderReplies::serialVersion(state) + ReaderReplies::serialFlags(state)
+        + ReaderReplies::serialOutput(state) + QByteArray::fromHex("1B4220FF") + "abc\r";
+
+    QTest::newRow("random bytes") << noise << QStringList{};
+    QTest::newRow("random runs from 1BT to CR") << runs << QStringList{};
+    QTest::newRow("zero bytes") << zeros << QStringList{};
+    // What lies wholly inside the reply is shown, the block that runs past
+    // its end is not.
+    QTest::newRow("settings reply with an impossible block count")
+        << QByteArrayList{impossible} << QStringList{"F/W Version: 1BT V7.7", "3", "4", "old"};
+}
+
+void SerialFaultsTest::noiseOnTheLine()
+{
+    QFETCH(QByteArrayList, chunks);
+    QFETCH(QStringList, form);
+
+    MainWindow w;
+    connectSerial(w);
+    widget<QLineEdit>(w, "PreAmbleEdit")->setText(QStringLiteral("old"));
+    pty->clearRecords();
+    // Each chunk is one poll, so that runs reach the parser whole.
+    w.link().pollTimer->stop();
+    for (const QByteArray &chunk : chunks) {
+        QVERIFY(arrive(w, chunk));
+        poll(w);
+    }
+    w.link().pollTimer->start(100);
+    if (!form.isEmpty())
+        QCOMPARE((QStringList{label(w), edit(w, "IBTOutStartEdit"), edit(w, "IBTOutLengthEdit"),
+                              edit(w, "PreAmbleEdit")}),
+                 form);
+
+    // Noise is no reason to drop the connection, nor to answer.
+    QVERIFY(w.link().connected);
+    VERIFY_AFTER_FAULT(w);
+    QVERIFY(pty->received().isEmpty());
+
+    // And the next real reply is read as ever.
+    ReaderState state;
+    state.firmware = "1BT V3.1";
+    pty->inject(ReaderReplies::serialSettingsRun(state));
+    QTRY_COMPARE(label(w), QStringLiteral("F/W Version: 1BT V3.1"));
+}
+
+void SerialFaultsTest::repeatedAndLateReplies_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<bool>("decoded");
+
+    QTest::newRow("the same reply twice in one chunk") << "one chunk" << true;
+    QTest::newRow("the same reply twice in two chunks") << "two chunks" << true;
+    // Only a run from "1BT" to CR in one poll is a reply; the pieces of one
+    // that came late are shown, not taken apart.
+    QTest::newRow("a reply in two polls") << "split" << false;
+}
+
+void SerialFaultsTest::repeatedAndLateReplies()
+{
+    QFETCH(QString, how);
+    QFETCH(bool, decoded);
+
+    MainWindow w;
+    connectSerial(w);
+    pty->clearRecords();
+    ReaderState state;
+    state.firmware = "1BT V4.2";
+    state.outputStart = 7;
+    state.outputLength = 9;
+    state.preAmble = "[";
+    const QByteArray run = ReaderReplies::serialSettingsRun(state);
+
+    w.link().pollTimer->stop();
+    QByteArrayList chunks;
+    if (how == QLatin1String("one chunk"))
+        chunks << run + run;
+    else if (how == QLatin1String("two chunks"))
+        chunks << run << run;
+    else
+        chunks << run.left(20) << run.mid(20);
+    for (const QByteArray &chunk : chunks) {
+        QVERIFY(arrive(w, chunk));
+        poll(w);
+    }
+    w.link().pollTimer->start(100);
+
+    if (decoded) {
+        QCOMPARE((QStringList{label(w), edit(w, "IBTOutStartEdit"), edit(w, "IBTOutLengthEdit"),
+                              edit(w, "PreAmbleEdit")}),
+                 (QStringList{"F/W Version: 1BT V4.2", "7", "9", "["}));
+    }
+    QVERIFY(w.link().connected);
+    VERIFY_AFTER_FAULT(w);
+    QVERIFY(pty->received().isEmpty());
+}
+
+void SerialFaultsTest::firmwareWriterFails_data()
+{
+    QTest::addColumn<QByteArray>("writer"); // script body; empty: no writer at all
+    QTest::addColumn<bool>("executable");
+    QTest::addColumn<QString>("trace");
+    QTest::addColumn<QString>("box"); // what the box says in part; empty: no box
+
+    QTest::newRow("missing") << QByteArray() << true << "FWUpdate fail" << "could not be started";
+    QTest::newRow("not executable") << QByteArray("exit 0\n") << false << "FWUpdate fail" << "could not be started";
+    // The writer tells of its own failures; its exit code is not ours to read.
+    QTest::newRow("ends with code 3") << QByteArray("exit 3\n") << true << "FWUpdate success" << "";
+}
+
+void SerialFaultsTest::firmwareWriterFails()
+{
+    QFETCH(QByteArray, writer);
+    QFETCH(bool, executable);
+    QFETCH(QString, trace);
+    QFETCH(QString, box);
+
+    QTemporaryDir workDir;
+    QVERIFY(workDir.isValid());
+    const QString previousDir = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(workDir.path()));
+    const auto restore = qScopeGuard([&] { QDir::setCurrent(previousDir); });
+    if (!writer.isEmpty()) {
+        QFile file(QStringLiteral("tolmarwriter"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("#!/bin/sh\n" + writer);
+        file.close();
+        QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner
+                                    | (executable ? QFile::ExeOwner : QFile::Permissions())));
+    }
+
+    MainWindow w;
+    w.show();
+    connectSerial(w);
+    const int framesBefore = int(model->framesReceived().size());
+
+    TraceHook traces(QString(), {});
+    QElapsedTimer clock;
+    clock.start();
+    click(w, "FWUpdateBut");
+    const qint64 took = clock.elapsed();
+
+    // One pause of a second before the writer, nothing that waits longer.
+    QVERIFY2(took >= 1000 && took < 2500, qPrintable(QString::number(took)));
+    QCOMPARE(traces.lines, (QStringList{"serial_buf: aa 55", "Pasq_Device disconnect", trace}));
+    QCOMPARE(boxes->boxes.size(), box.isEmpty() ? 0 : 1);
+    if (!box.isEmpty())
+        QVERIFY2(boxes->boxes.first().text.contains(box), qPrintable(boxes->boxes.first().text));
+    QVERIFY(w.isVisible());
+    QCOMPARE(widget<QPushButton>(w, "ConnectBut")->text(), QStringLiteral("Connect Device"));
+    VERIFY_AFTER_FAULT(w);
+
+    // The reader was told to take new firmware, once, and nothing after.
+    QCOMPARE(FaultCheck::codesOf(model->framesReceived().mid(framesBefore)), QStringLiteral("FF"));
+    QCOMPARE(model->ispModeCount(), 1);
+}
+
+QTEST_MAIN(SerialFaultsTest)
+#include "tst_serialfaults.moc"
