@@ -3,22 +3,18 @@
 #include "app/mainwindow.h"
 #include "link/readerlink.h"
 
-#include "support/boxcatcher.h"
 #include "support/fakehid.h"
+#include "support/readertestcase.h"
 #include "support/tracecapture.h"
+#include "support/windowdriver.h"
 
 #include "ptyreader.h"
 #include "readermodel.h"
 
-#include <QLineEdit>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QSerialPort>
 #include <QTest>
 #include <QTextDocument>
-#include <QTimer>
-
-#include <memory>
 
 namespace {
 
@@ -29,29 +25,14 @@ const QString usbQuestion = QStringLiteral(
 
 const QByteArray changeModeFrame = QByteArray::fromHex("1B42FD55AA55AA0D");
 
-template <typename T = QWidget>
-T *widget(const MainWindow &w, const char *name)
-{
-    T *found = w.findChild<T *>(QString::fromLatin1(name));
-    if (!found)
-        qFatal("no widget %s", name);
-    return found;
-}
-
 QString text(const MainWindow &w, const char *button)
 {
     return widget<QPushButton>(w, button)->text();
 }
 
-QList<QTimer *> liveTimers(const MainWindow &w)
-{
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    return w.findChildren<QTimer *>();
-}
-
 } // namespace
 
-class ChangeModeTest : public QObject
+class ChangeModeTest : public ReaderTestCase
 {
     Q_OBJECT
 
@@ -66,51 +47,17 @@ private slots:
     void refusedUsbWriteKeepsWindowOpenAndConnected();
     void serialPortLostWhileAskingKeepsWindowOpen();
     void disconnectedWindowAsksNothing();
-
-private:
-    // Builds the window, connects it over the chosen transport and shows it.
-    void connectWindow(MainWindow &w, bool serial);
-
-    std::unique_ptr<ReaderModel> model;
-    std::unique_ptr<PtyReader> pty;
-    std::unique_ptr<BoxCatcher> boxes;
 };
 
 void ChangeModeTest::init()
 {
-    FakeHid::reset();
-    model = std::make_unique<ReaderModel>();
-    pty = std::make_unique<PtyReader>(model.get());
-    QVERIFY2(pty->isOpen(), qPrintable(pty->errorString()));
-    boxes = std::make_unique<BoxCatcher>();
+    startCase();
+    openPty();
 }
 
 void ChangeModeTest::cleanup()
 {
-    QVERIFY2(FakeHid::violations().isEmpty(), qPrintable(FakeHid::violations().join('\n')));
-    FakeHid::reset();
-    boxes.reset();
-    pty.reset();
-    model.reset();
-}
-
-void ChangeModeTest::connectWindow(MainWindow &w, bool serial)
-{
-    if (serial) {
-        widget<QRadioButton>(w, "Searal_radcmd")->click();
-        widget<QLineEdit>(w, "SerialNameEdit")->setText(pty->portName());
-    } else {
-        widget<QRadioButton>(w, "USBKB_radcmd")->click();
-    }
-    widget<QPushButton>(w, "ConnectBut")->click();
-    QVERIFY(w.link().connected);
-    QCOMPARE(w.link().serialOpen, serial);
-    w.show();
-    // Whatever the connect's own read sent has arrived before we look.
-    QTest::qWait(150);
-    pty->clearRecords();
-    model->clearLog();
-    boxes->boxes.clear();
+    endCase();
 }
 
 void ChangeModeTest::declinedQuestionChangesNothing_data()
@@ -134,13 +81,13 @@ void ChangeModeTest::declinedQuestionChangesNothing()
 
     FakeHid::attach(model.get());
     MainWindow w;
-    connectWindow(w, serial);
+    connectAndShow(w, serial);
     const int writesBefore = int(FakeHid::attemptedWrites().size());
     hid_device *handle = w.link().hidHandle;
 
     boxes->answer = QMessageBox::StandardButton(answer);
     TraceCapture traces;
-    widget<QPushButton>(w, "ChangeModeBut")->click();
+    click(w, "ChangeModeBut");
 
     QCOMPARE(boxes->boxes.size(), 1);
     const SeenBox box = boxes->boxes.first();
@@ -169,9 +116,7 @@ void ChangeModeTest::declinedQuestionChangesNothing()
 
 void ChangeModeTest::confirmedSwitchSendsFrameAndCloses_data()
 {
-    QTest::addColumn<bool>("serial");
-    QTest::newRow("usb") << false;
-    QTest::newRow("serial") << true;
+    addTransportRows();
 }
 
 void ChangeModeTest::confirmedSwitchSendsFrameAndCloses()
@@ -180,11 +125,11 @@ void ChangeModeTest::confirmedSwitchSendsFrameAndCloses()
 
     FakeHid::attach(model.get());
     MainWindow w;
-    connectWindow(w, serial);
+    connectAndShow(w, serial);
     const int writesBefore = int(FakeHid::writtenReports().size());
 
     TraceCapture traces;
-    widget<QPushButton>(w, "ChangeModeBut")->click();
+    click(w, "ChangeModeBut");
     QCOMPARE(boxes->texts(), QStringList{serial ? serialQuestion : usbQuestion});
 
     if (serial) {
@@ -216,12 +161,12 @@ void ChangeModeTest::refusedUsbWriteKeepsWindowOpenAndConnected()
 {
     FakeHid::attach(model.get());
     MainWindow w;
-    connectWindow(w, false);
+    connectAndShow(w, false);
     hid_device *handle = w.link().hidHandle;
 
     FakeHid::refuseWrites(1);
     TraceCapture traces;
-    widget<QPushButton>(w, "ChangeModeBut")->click();
+    click(w, "ChangeModeBut");
     QCOMPARE(boxes->boxes.size(), 1);
     QCOMPARE(traces.lines(), (QStringList{QStringLiteral("Unable to write()\n"),
                                           QStringLiteral("Error: Connection timed out\n")}));
@@ -234,7 +179,7 @@ void ChangeModeTest::refusedUsbWriteKeepsWindowOpenAndConnected()
     QVERIFY(widget(w, "ChangeModeBut")->isEnabled());
 
     // The user may try again.
-    widget<QPushButton>(w, "ChangeModeBut")->click();
+    click(w, "ChangeModeBut");
     QCOMPARE(boxes->boxes.size(), 2);
     QCOMPARE(model->changeModeCount(), 1);
     QVERIFY(!w.isVisible());
@@ -244,13 +189,13 @@ void ChangeModeTest::refusedUsbWriteKeepsWindowOpenAndConnected()
 void ChangeModeTest::serialPortLostWhileAskingKeepsWindowOpen()
 {
     MainWindow w;
-    connectWindow(w, true);
+    connectAndShow(w, true);
 
     boxes->onBox = [this](const SeenBox &) {
         pty->closeMaster();
         QTest::qWait(200);
     };
-    widget<QPushButton>(w, "ChangeModeBut")->click();
+    click(w, "ChangeModeBut");
     QCOMPARE(boxes->boxes.size(), 1);
     QTRY_VERIFY(!w.link().serialOpen);
     QCOMPARE(model->changeModeCount(), 0);

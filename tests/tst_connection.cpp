@@ -3,9 +3,10 @@
 #include "app/mainwindow.h"
 #include "link/readerlink.h"
 
-#include "support/boxcatcher.h"
 #include "support/fakehid.h"
+#include "support/readertestcase.h"
 #include "support/tracecapture.h"
+#include "support/windowdriver.h"
 
 #include "ptyreader.h"
 #include "readermodel.h"
@@ -18,9 +19,6 @@
 #include <QSerialPort>
 #include <QTabWidget>
 #include <QTest>
-#include <QTimer>
-
-#include <memory>
 
 namespace {
 
@@ -31,30 +29,14 @@ const char *const connectionWidgets[] = {
     "tabWidget",       "ScannerEdit",      "TrigBut",         "ChangeModeBut",
 };
 
-template <typename T = QWidget>
-T *widget(const MainWindow &w, const char *name)
-{
-    T *found = w.findChild<T *>(QString::fromLatin1(name));
-    if (!found)
-        qFatal("no widget %s", name);
-    return found;
-}
-
 QString connectText(const MainWindow &w)
 {
     return widget<QPushButton>(w, "ConnectBut")->text();
 }
 
-// Deleted timers linger until deferred deletes run.
-QList<QTimer *> liveTimers(const MainWindow &w)
-{
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    return w.findChildren<QTimer *>();
-}
-
 } // namespace
 
-class ConnectionTest : public QObject
+class ConnectionTest : public ReaderTestCase
 {
     Q_OBJECT
 
@@ -73,25 +55,16 @@ private slots:
     void farEndClosingDisconnectsAndStopsPolling();
     void closingTheWindowReleasesAnOpenReader();
     void keyPressOnTheWindowDoesNothing();
-
-private:
-    std::unique_ptr<ReaderModel> model;
-    std::unique_ptr<BoxCatcher> boxes;
 };
 
 void ConnectionTest::init()
 {
-    FakeHid::reset();
-    model = std::make_unique<ReaderModel>();
-    boxes = std::make_unique<BoxCatcher>();
+    startCase();
 }
 
 void ConnectionTest::cleanup()
 {
-    QVERIFY2(FakeHid::violations().isEmpty(), qPrintable(FakeHid::violations().join('\n')));
-    FakeHid::reset();
-    boxes.reset();
-    model.reset();
+    endCase();
 }
 
 void ConnectionTest::startsWithSerialWhenNoReaderIsPresent()
@@ -169,18 +142,15 @@ void ConnectionTest::controlsFollowTheConnectionState()
     QFETCH(QString, changeModeText);
     QFETCH(QString, disconnectTrace);
 
-    PtyReader pty(model.get());
-    QVERIFY2(pty.isOpen(), qPrintable(pty.errorString()));
+    openPty();
     if (!serial)
         FakeHid::attach(model.get());
     MainWindow w;
-    if (serial) {
-        widget<QRadioButton>(w, "Searal_radcmd")->click();
-        widget<QLineEdit>(w, "SerialNameEdit")->setText(pty.portName());
-    }
+    if (serial)
+        selectSerialPort(w, pty->portName());
 
     TraceCapture traces;
-    widget<QPushButton>(w, "ConnectBut")->click();
+    click(w, "ConnectBut");
     QVERIFY(w.link().connected);
     QCOMPARE(w.link().serialOpen, serial);
     QCOMPARE(w.link().hidOpen, !serial);
@@ -190,7 +160,7 @@ void ConnectionTest::controlsFollowTheConnectionState()
         QVERIFY2(widget(w, name)->isEnabled(), name);
     QCOMPARE(liveTimers(w).size(), serial ? 1 : 0);
 
-    widget<QPushButton>(w, "ConnectBut")->click();
+    click(w, "ConnectBut");
     QVERIFY(!w.link().connected && !w.link().hidOpen && !w.link().serialOpen);
     QVERIFY(w.link().hidHandle == nullptr);
     QCOMPARE(connectText(w), QStringLiteral("Connect Device"));
@@ -207,7 +177,7 @@ void ConnectionTest::failedOpenReadsReconnectAndRetriesWithCheckedInterface()
     MainWindow w; // no reader: serial preselected
     widget<QLineEdit>(w, "SerialNameEdit")->setText(QStringLiteral("/dev/tavrin-no-such-port"));
     TraceCapture traces;
-    widget<QPushButton>(w, "ConnectBut")->click();
+    click(w, "ConnectBut");
     QCOMPARE(connectText(w), QStringLiteral("Reconnect"));
     QCOMPARE(traces.lines(), QStringList{QStringLiteral("unable to open com device\n")});
     QVERIFY(!w.link().connected && !w.link().serialOpen);
@@ -217,13 +187,13 @@ void ConnectionTest::failedOpenReadsReconnectAndRetriesWithCheckedInterface()
     // Still no reader on USB.
     widget<QRadioButton>(w, "USBKB_radcmd")->click();
     traces.clear();
-    widget<QPushButton>(w, "ConnectBut")->click();
+    click(w, "ConnectBut");
     QCOMPARE(connectText(w), QStringLiteral("Reconnect"));
     QCOMPARE(traces.lines(), QStringList{QStringLiteral("unable to open USB HID device\n")});
 
     // The reader is plugged in: the next click tries USB again and succeeds.
     FakeHid::attach(model.get());
-    widget<QPushButton>(w, "ConnectBut")->click();
+    click(w, "ConnectBut");
     QCOMPARE(connectText(w), QStringLiteral("Disconnect"));
     QVERIFY(w.link().hidOpen);
     QCOMPARE(FakeHid::opens().last().productId, FakeHid::ReaderProductId);
@@ -231,39 +201,31 @@ void ConnectionTest::failedOpenReadsReconnectAndRetriesWithCheckedInterface()
 
 void ConnectionTest::serialThenUsbBehavesLikeAFirstConnection()
 {
-    PtyReader pty(model.get());
-    QVERIFY(pty.isOpen());
+    openPty();
     FakeHid::attach(model.get());
     MainWindow w;
-    widget<QRadioButton>(w, "Searal_radcmd")->click();
-    widget<QLineEdit>(w, "SerialNameEdit")->setText(pty.portName());
-    widget<QPushButton>(w, "ConnectBut")->click();
-    QVERIFY(w.link().serialOpen);
-    widget<QPushButton>(w, "ConnectBut")->click();
+    QVERIFY(connectOverSerial(w, *pty));
+    click(w, "ConnectBut");
     QVERIFY(!w.link().serialOpen);
 
     QTest::qWait(50);
-    pty.clearRecords();
-    widget<QRadioButton>(w, "USBKB_radcmd")->click();
-    widget<QPushButton>(w, "ConnectBut")->click();
+    pty->clearRecords();
+    connectOverUsb(w);
     QVERIFY(w.link().hidOpen && w.link().connected && !w.link().serialOpen);
     QCOMPARE(widget<QPushButton>(w, "ChangeModeBut")->text(), QStringLiteral("to Serial"));
     QVERIFY(liveTimers(w).isEmpty());
     QTest::qWait(250); // a surviving poll or port would show by now
-    QVERIFY(pty.received().isEmpty());
+    QVERIFY(pty->received().isEmpty());
 }
 
 void ConnectionTest::farEndClosingDisconnectsAndStopsPolling()
 {
-    PtyReader pty(model.get());
-    QVERIFY(pty.isOpen());
+    openPty();
     MainWindow w;
-    widget<QLineEdit>(w, "SerialNameEdit")->setText(pty.portName());
-    widget<QPushButton>(w, "ConnectBut")->click();
-    QVERIFY(w.link().serialOpen);
+    QVERIFY(connectOverSerial(w, *pty));
 
     TraceCapture traces;
-    pty.closeMaster();
+    pty->closeMaster();
     QTRY_VERIFY_WITH_TIMEOUT(!w.link().serialOpen, 2000);
     QCOMPARE(connectText(w), QStringLiteral("Connect Device"));
     QVERIFY(!w.link().connected);
@@ -282,8 +244,7 @@ void ConnectionTest::closingTheWindowReleasesAnOpenReader()
     FakeHid::attach(model.get());
     {
         MainWindow w;
-        widget<QPushButton>(w, "ConnectBut")->click();
-        QVERIFY(w.link().hidOpen);
+        QVERIFY(connectOverUsb(w));
         QCOMPARE(FakeHid::openHandleCount(), 1);
         QCOMPARE(FakeHid::exitCount(), 1); // the probe's
     }

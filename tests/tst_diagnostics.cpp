@@ -3,18 +3,16 @@
 #include "app/mainwindow.h"
 #include "link/readerlink.h"
 
-#include "support/boxcatcher.h"
 #include "support/fakehid.h"
+#include "support/readertestcase.h"
 #include "support/tracecapture.h"
+#include "support/windowdriver.h"
 
 #include "readermodel.h"
 #include "readerreplies.h"
 
-#include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
-
-#include <memory>
 
 namespace {
 
@@ -47,7 +45,7 @@ QStringList after(const QStringList &lines, const QString &first)
 
 } // namespace
 
-class DiagnosticsTest : public QObject
+class DiagnosticsTest : public ReaderTestCase
 {
     Q_OBJECT
 
@@ -67,28 +65,19 @@ private slots:
     void testCommandUsesAnOpenConnection();
     void testCommandWithoutReaderKeepsSequenceNumber();
     void pauseAndStopWithoutWorkerDoNothing();
-
-private:
-    std::unique_ptr<ReaderModel> model;
-    std::unique_ptr<BoxCatcher> boxes;
 };
 
 void DiagnosticsTest::init()
 {
-    FakeHid::reset();
-    model = std::make_unique<ReaderModel>();
+    startCase();
     model->state().outputStart = 0x0A; // a byte that needs its leading zero
-    boxes = std::make_unique<BoxCatcher>();
 }
 
 void DiagnosticsTest::cleanup()
 {
-    QVERIFY2(FakeHid::violations().isEmpty(), qPrintable(FakeHid::violations().join('\n')));
     // Neither slot tells the user anything.
     QVERIFY(boxes->boxes.isEmpty());
-    FakeHid::reset();
-    boxes.reset();
-    model.reset();
+    endCase();
 }
 
 void DiagnosticsTest::dumpReadsDescriptorsAndOneReport()
@@ -225,8 +214,7 @@ void DiagnosticsTest::dumpThatCannotOpenKeepsTheConnectionsHandle()
     // Only the ordinary reader product is present.
     FakeHid::attach(model.get());
     MainWindow w;
-    w.findChild<QPushButton *>(QStringLiteral("ConnectBut"))->click();
-    QVERIFY(w.link().hidOpen);
+    QVERIFY(connectOverUsb(w));
     boxes->boxes.clear(); // the connect's own read
     hid_device *handle = w.link().hidHandle;
 
@@ -243,7 +231,7 @@ void DiagnosticsTest::testCommandOpensTheReaderAndSendsAPreambleRead()
     MainWindow w;
     const int opensBefore = FakeHid::openCount();
     TraceCapture traces;
-    w.findChild<QPushButton *>(QStringLiteral("TestBut"))->click();
+    click(w, "TestBut");
 
     QCOMPARE(FakeHid::openCount(), opensBefore + 1);
     QCOMPARE(FakeHid::opens().last().productId, FakeHid::ReaderProductId);
@@ -260,8 +248,7 @@ void DiagnosticsTest::testCommandUsesAnOpenConnection()
 {
     FakeHid::attach(model.get());
     MainWindow w;
-    w.findChild<QPushButton *>(QStringLiteral("ConnectBut"))->click();
-    QVERIFY(w.link().hidOpen);
+    QVERIFY(connectOverUsb(w));
     boxes->boxes.clear(); // the connect's own read
     hid_device *handle = w.link().hidHandle;
     const int opensBefore = FakeHid::openCount();

@@ -2,6 +2,7 @@
 #include "app/mainwindow.h"
 
 #include "support/fakehid.h"
+#include "support/windowdriver.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -11,15 +12,6 @@
 #include <QWheelEvent>
 
 namespace {
-
-template <typename T = QWidget>
-T *widget(const MainWindow &w, const QString &name)
-{
-    T *found = w.findChild<T *>(name);
-    if (!found)
-        qFatal("no widget %s", qPrintable(name));
-    return found;
-}
 
 // One notch of the mouse wheel over the widget; negative steps go down the list.
 void wheel(QWidget *target, int steps)

@@ -4,9 +4,10 @@
 #include "app/platform.h"
 #include "link/readerlink.h"
 
-#include "support/boxcatcher.h"
 #include "support/fakehid.h"
+#include "support/readertestcase.h"
 #include "support/tracecapture.h"
+#include "support/windowdriver.h"
 
 #include "ptyreader.h"
 #include "readermodel.h"
@@ -15,10 +16,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QLineEdit>
 #include <QProgressDialog>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QSerialPort>
 #include <QTemporaryDir>
 #include <QTest>
@@ -34,15 +33,6 @@ const QString ispBoxText =
 const QString writeFailed = QStringLiteral("Unable to write()\n");
 const QString refusedError = QStringLiteral("Error: Connection timed out\n");
 
-template <typename T = QWidget>
-T *widget(const MainWindow &w, const char *name)
-{
-    T *found = w.findChild<T *>(QString::fromLatin1(name));
-    if (!found)
-        qFatal("no widget %s", name);
-    return found;
-}
-
 // What the window and the reader looked like while the writer ran, sampled
 // from the event loop the update keeps running.
 struct DuringRun
@@ -56,7 +46,7 @@ struct DuringRun
 
 } // namespace
 
-class FwUpdateTest : public QObject
+class FwUpdateTest : public ReaderTestCase
 {
     Q_OBJECT
 
@@ -74,7 +64,6 @@ private slots:
     void writerEndingBadly();
 
 private:
-    void connectWindow(MainWindow &w, bool serial);
     // A writer that records each run (argument count, marker) in runs.log.
     void installWriter(const QByteArray &body, bool executable = true);
     QStringList runs() const;
@@ -83,50 +72,24 @@ private:
 
     std::unique_ptr<QTemporaryDir> workDir;
     QString previousDir;
-    std::unique_ptr<ReaderModel> model;
-    std::unique_ptr<PtyReader> pty;
-    std::unique_ptr<BoxCatcher> boxes;
 };
 
 void FwUpdateTest::init()
 {
-    FakeHid::reset();
+    startCase();
     workDir = std::make_unique<QTemporaryDir>();
     QVERIFY(workDir->isValid());
     previousDir = QDir::currentPath();
     QVERIFY(QDir::setCurrent(workDir->path()));
-    model = std::make_unique<ReaderModel>();
-    pty = std::make_unique<PtyReader>(model.get());
-    QVERIFY2(pty->isOpen(), qPrintable(pty->errorString()));
-    boxes = std::make_unique<BoxCatcher>();
+    openPty();
 }
 
 void FwUpdateTest::cleanup()
 {
-    QVERIFY2(FakeHid::violations().isEmpty(), qPrintable(FakeHid::violations().join('\n')));
     QVERIFY(QApplication::activeModalWidget() == nullptr);
-    FakeHid::reset();
-    boxes.reset();
-    pty.reset();
-    model.reset();
+    endCase();
     QDir::setCurrent(previousDir);
     workDir.reset();
-}
-
-void FwUpdateTest::connectWindow(MainWindow &w, bool serial)
-{
-    if (serial) {
-        widget<QRadioButton>(w, "Searal_radcmd")->click();
-        widget<QLineEdit>(w, "SerialNameEdit")->setText(pty->portName());
-    } else {
-        widget<QRadioButton>(w, "USBKB_radcmd")->click();
-    }
-    widget<QPushButton>(w, "ConnectBut")->click();
-    QVERIFY(w.link().connected);
-    w.show();
-    QTest::qWait(150);
-    pty->clearRecords();
-    boxes->boxes.clear();
 }
 
 void FwUpdateTest::installWriter(const QByteArray &body, bool executable)
@@ -166,9 +129,7 @@ void FwUpdateTest::watch(MainWindow &w, DuringRun &seen, QTimer &timer)
 
 void FwUpdateTest::sendsIspAndRunsWriterAfterReleasingReader_data()
 {
-    QTest::addColumn<bool>("serial");
-    QTest::newRow("usb") << false;
-    QTest::newRow("serial") << true;
+    addTransportRows();
 }
 
 void FwUpdateTest::sendsIspAndRunsWriterAfterReleasingReader()
@@ -180,7 +141,7 @@ void FwUpdateTest::sendsIspAndRunsWriterAfterReleasingReader()
     installWriter("sleep 0.4\n");
     FakeHid::attach(model.get());
     MainWindow w;
-    connectWindow(w, serial);
+    connectAndShow(w, serial);
     const int writesBefore = int(FakeHid::writtenReports().size());
 
     DuringRun seen;
@@ -189,7 +150,7 @@ void FwUpdateTest::sendsIspAndRunsWriterAfterReleasingReader()
     TraceCapture traces;
     QElapsedTimer clock;
     clock.start();
-    widget<QPushButton>(w, "FWUpdateBut")->click();
+    click(w, "FWUpdateBut");
     const qint64 took = clock.elapsed();
 
     if (serial) {
@@ -237,7 +198,7 @@ void FwUpdateTest::refusedIspWritesAreRetried()
     installWriter(QByteArray());
     FakeHid::attach(model.get());
     MainWindow w;
-    connectWindow(w, false);
+    connectAndShow(w, false);
     hid_device *handle = w.link().hidHandle;
     const int attemptsBefore = int(FakeHid::attemptedWrites().size());
 
@@ -245,7 +206,7 @@ void FwUpdateTest::refusedIspWritesAreRetried()
     TraceCapture traces;
     QElapsedTimer clock;
     clock.start();
-    widget<QPushButton>(w, "FWUpdateBut")->click();
+    click(w, "FWUpdateBut");
 
     QStringList failures;
     for (int i = 0; i < std::min(refused, 3); ++i)
@@ -299,10 +260,10 @@ void FwUpdateTest::writerThatCannotStartIsReported()
         installWriter(QByteArray(), false);
     FakeHid::attach(model.get());
     MainWindow w;
-    connectWindow(w, false);
+    connectAndShow(w, false);
 
     TraceCapture traces;
-    widget<QPushButton>(w, "FWUpdateBut")->click();
+    click(w, "FWUpdateBut");
 
     QCOMPARE(model->ispModeCount(), 1);
     QCOMPARE(traces.lines(), (QStringList{QStringLiteral("Orvo_Device disconnect"),
@@ -343,10 +304,10 @@ void FwUpdateTest::writerEndingBadly()
     installWriter(body);
     FakeHid::attach(model.get());
     MainWindow w;
-    connectWindow(w, false);
+    connectAndShow(w, false);
 
     TraceCapture traces;
-    widget<QPushButton>(w, "FWUpdateBut")->click();
+    click(w, "FWUpdateBut");
 
     QCOMPARE(runs().size(), 1);
     QCOMPARE(traces.lines(), (QStringList{QStringLiteral("Orvo_Device disconnect"),

@@ -3,6 +3,7 @@
 #include "link/readerlink.h"
 
 #include "support/fakehid.h"
+#include "support/readertestcase.h"
 #include "support/tracecapture.h"
 
 #include "readermodel.h"
@@ -36,7 +37,7 @@ HidReplyBuffer patterned()
 
 } // namespace
 
-class HidExchangeTest : public QObject
+class HidExchangeTest : public ReaderTestCase
 {
     Q_OBJECT
 
@@ -57,14 +58,12 @@ private slots:
     void closedLinkSendsNothing();
 
 private:
-    std::unique_ptr<ReaderModel> model;
     std::unique_ptr<ReaderLink> link;
 };
 
 void HidExchangeTest::init()
 {
-    FakeHid::reset();
-    model = std::make_unique<ReaderModel>();
+    startCase(Boxes::NotCaught);
     FakeHid::attach(model.get());
     link = std::make_unique<ReaderLink>();
     QVERIFY(link->openHid());
@@ -75,9 +74,7 @@ void HidExchangeTest::cleanup()
     if (link && link->hidHandle)
         link->closeHid();
     link.reset();
-    QVERIFY2(FakeHid::violations().isEmpty(), qPrintable(FakeHid::violations().join('\n')));
-    FakeHid::reset();
-    model.reset();
+    endCase();
 }
 
 void HidExchangeTest::exchangeCarriesTheNextSeqNo_data()

@@ -8,9 +8,10 @@
 #include "link/commandframe.h"
 #include "link/readerlink.h"
 
-#include "support/boxcatcher.h"
 #include "support/fakehid.h"
 #include "support/faultcheck.h"
+#include "support/readertestcase.h"
+#include "support/windowdriver.h"
 
 #include "readermodel.h"
 
@@ -25,44 +26,11 @@
 
 #include <functional>
 #include <optional>
-#include <memory>
 
 namespace {
 
-const QString ReadOk = QStringLiteral("Successfully obtained iButton the set value");
-const QString StatusFail = QStringLiteral("Get F/W version fail, please retry.");
-const QString PreFail = QStringLiteral("Get PreAmble fail, please retry.");
-const QString PostFail = QStringLiteral("Get PostAmble fail, please retry.");
-const QString RemoveFail = QStringLiteral("Get RemoveData fail, please retry.");
-
-template <typename T = QWidget>
-T *widget(const MainWindow &w, const char *name)
-{
-    T *found = w.findChild<T *>(QString::fromLatin1(name));
-    if (!found)
-        qFatal("no widget %s", name);
-    return found;
-}
-
-void click(const MainWindow &w, const char *button)
-{
-    widget<QPushButton>(w, button)->click();
-}
-
-// The reader's settings and how the form shows them after a USB read.
-void loadState(ReaderState &s)
-{
-    s.firmware = "1BT V2.5";
-    s.flags = 0x1B;
-    s.outputStart = 0xC8;
-    s.outputLength = 16;
-    s.kbCountry = 3;
-    s.preAmble = QByteArray::fromHex("0D0A");
-    s.postAmble = "AB";
-    s.removeData = QByteArray::fromHex("B0");
-}
+// How the form shows loadTypicalSettings after a USB read.
 const QStringList Read{"F/W Version: 1BT V2.5", "-56", "16", "3", "[CR][LF]", "AB", "\u20AC"};
-const QString NotRead = QStringLiteral("F/W Ver: N/A");
 
 // Label, output start and length, keyboard index, the three edits.
 QStringList shown(const MainWindow &w)
@@ -117,15 +85,9 @@ QString problems(const MainWindow &w)
     return FaultCheck::stateProblems(w).join(QStringLiteral("; "));
 }
 
-#define VERIFY_AFTER_FAULT(w)                                                                      \
-    do {                                                                                           \
-        const QString found = FaultCheck::afterFault(w);                                           \
-        QVERIFY2(found.isEmpty(), qPrintable(found));                                              \
-    } while (false)
-
 } // namespace
 
-class HidFaultsTest : public QObject
+class HidFaultsTest : public ReaderTestCase
 {
     Q_OBJECT
 
@@ -145,27 +107,18 @@ private:
     // A real connect whose own read fails at its first write, so that it
     // costs no read pauses; the records start empty after it.
     void connectQuickly(MainWindow &w);
-
-    std::unique_ptr<ReaderModel> model;
-    std::unique_ptr<BoxCatcher> boxes;
 };
 
 void HidFaultsTest::init()
 {
-    FakeHid::reset();
-    model = std::make_unique<ReaderModel>();
-    loadState(model->state());
+    startCase();
+    loadTypicalSettings(model->state());
     FakeHid::attach(model.get());
-    boxes = std::make_unique<BoxCatcher>();
 }
 
 void HidFaultsTest::cleanup()
 {
-    model->setLogSink({});
-    QVERIFY2(FakeHid::violations().isEmpty(), qPrintable(FakeHid::violations().join('\n')));
-    FakeHid::reset();
-    boxes.reset();
-    model.reset();
+    endCase();
 }
 
 void HidFaultsTest::connectQuickly(MainWindow &w)
@@ -260,11 +213,11 @@ void HidFaultsTest::unpluggedBetweenTheReadsOfARead_data()
 
     // Every exchange that was answered costs one pause; the failing one
     // either fails at its write or waits out the bound.
-    QTest::newRow("after the status reply") << 1 << false << PreFail << 1 * 300 + 400;
-    QTest::newRow("after the preamble reply") << 2 << false << PostFail << 2 * 300 + 400;
-    QTest::newRow("after the postamble reply") << 3 << false << RemoveFail << 3 * 300 + 400;
+    QTest::newRow("after the status reply") << 1 << false << PreAmbleFail << 1 * 300 + 400;
+    QTest::newRow("after the preamble reply") << 2 << false << PostAmbleFail << 2 * 300 + 400;
+    QTest::newRow("after the postamble reply") << 3 << false << RemoveDataFail << 3 * 300 + 400;
     QTest::newRow("preamble request arrived, reply never read")
-        << 1 << true << PreFail << 1 * 300 + ReaderLink::ExchangeBoundMs + 400;
+        << 1 << true << PreAmbleFail << 1 * 300 + ReaderLink::ExchangeBoundMs + 400;
 }
 
 void HidFaultsTest::unpluggedBetweenTheReadsOfARead()

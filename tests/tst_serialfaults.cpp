@@ -8,9 +8,9 @@
 #include "link/commandframe.h"
 #include "link/readerlink.h"
 
-#include "support/boxcatcher.h"
-#include "support/fakehid.h"
 #include "support/faultcheck.h"
+#include "support/readertestcase.h"
+#include "support/windowdriver.h"
 
 #include "ptyreader.h"
 #include "readermodel.h"
@@ -23,39 +23,18 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QRandomGenerator>
 #include <QScopeGuard>
-#include <QSerialPort>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
 #include <QTimer>
 
 #include <functional>
-#include <memory>
 
 namespace {
 
-const QString ReadOk = QStringLiteral("Successfully obtained iButton the set value");
-const QString StatusFail = QStringLiteral("Get F/W version fail, please retry.");
-const QString WriteOk = QStringLiteral("Successfully set iButton set value");
-const QString WriteFail = QStringLiteral("Failed to set iButton set value, please check the connection.");
 const QByteArray TokenLine = QByteArrayLiteral("01000017A5C3E2B9\r\n");
-
-template <typename T = QWidget>
-T *widget(const MainWindow &w, const char *name)
-{
-    T *found = w.findChild<T *>(QString::fromLatin1(name));
-    if (!found)
-        qFatal("no widget %s", name);
-    return found;
-}
-
-void click(const MainWindow &w, const char *button)
-{
-    widget<QPushButton>(w, button)->click();
-}
 
 QString label(const MainWindow &w)
 {
@@ -72,11 +51,6 @@ QString scannerText(const MainWindow &w)
     return widget<QTextEdit>(w, "ScannerEdit")->toPlainText();
 }
 
-void poll(MainWindow &w)
-{
-    QMetaObject::invokeMethod(&w, "onReadyRead", Qt::DirectConnection);
-}
-
 QByteArray randomBytes(QRandomGenerator &random, int count)
 {
     QByteArray bytes(count, '\0');
@@ -84,12 +58,6 @@ QByteArray randomBytes(QRandomGenerator &random, int count)
         b = char(random.bounded(256));
     return bytes;
 }
-
-#define VERIFY_AFTER_FAULT(w)                                                                      \
-    do {                                                                                           \
-        const QString found = FaultCheck::afterFault(w);                                           \
-        QVERIFY2(found.isEmpty(), qPrintable(found));                                              \
-    } while (false)
 
 // Collects the program's traces and runs an action, once, at the first
 // trace that starts with a prefix: a way into the middle of a sequence of
@@ -156,7 +124,7 @@ private:
 
 } // namespace
 
-class SerialFaultsTest : public QObject
+class SerialFaultsTest : public ReaderTestCase
 {
     Q_OBJECT
 
@@ -178,49 +146,26 @@ private slots:
 private:
     // Connected to the model over the pseudo-terminal, its read answered.
     void connectSerial(MainWindow &w);
-    // Puts bytes on the line and waits until the port holds them.
-    bool arrive(const MainWindow &w, const QByteArray &bytes);
-
-    std::unique_ptr<ReaderModel> model;
-    std::unique_ptr<PtyReader> pty;
-    std::unique_ptr<BoxCatcher> boxes;
 };
 
 void SerialFaultsTest::init()
 {
-    FakeHid::reset(); // no USB reader: the window starts on the serial side
-    model = std::make_unique<ReaderModel>();
-    pty = std::make_unique<PtyReader>(model.get());
-    QVERIFY2(pty->isOpen(), qPrintable(pty->errorString()));
-    boxes = std::make_unique<BoxCatcher>();
+    startCase(); // no USB reader: the window starts on the serial side
+    openPty();
 }
 
 void SerialFaultsTest::cleanup()
 {
-    model->setLogSink({});
-    QVERIFY2(FakeHid::violations().isEmpty(), qPrintable(FakeHid::violations().join('\n')));
-    boxes.reset();
-    pty.reset();
-    model.reset();
+    endCase();
 }
 
 void SerialFaultsTest::connectSerial(MainWindow &w)
 {
-    widget<QRadioButton>(w, "Searal_radcmd")->click();
-    widget<QLineEdit>(w, "SerialNameEdit")->setText(pty->portName());
-    click(w, "ConnectBut");
+    connectOverSerial(w, *pty);
     QVERIFY(w.link().serialOpen && w.link().connected);
     QTRY_COMPARE(label(w), QStringLiteral("F/W Version: 1BT V2.0"));
     QTRY_VERIFY(pty->isIdle());
     boxes->boxes.clear();
-}
-
-bool SerialFaultsTest::arrive(const MainWindow &w, const QByteArray &bytes)
-{
-    QSerialPort *port = w.link().serialPort;
-    const qint64 before = port->bytesAvailable();
-    pty->inject(bytes);
-    return QTest::qWaitFor([&] { return port->bytesAvailable() >= before + bytes.size(); }, 2000);
 }
 
 void SerialFaultsTest::adapterGoneWhileReceiving_data()
@@ -248,9 +193,9 @@ void SerialFaultsTest::adapterGoneWhileReceiving()
     if (when == QLatin1String("poll first")) {
         // The poll comes from here, right after the far end went.
         w.link().pollTimer->stop();
-        QVERIFY(arrive(w, TokenLine));
+        QVERIFY(arriveAtPort(w, *pty, TokenLine));
         pty->closeMaster();
-        poll(w);
+        pollPort(w);
         if (w.link().pollTimer)
             w.link().pollTimer->start(100);
         QCOMPARE(scannerText(w), shownBefore + QStringLiteral("01000017A5C3E2B9\n"));
@@ -267,8 +212,7 @@ void SerialFaultsTest::adapterGoneWhileReceiving()
         click(w, "GetIBTStatusBut");
         QCOMPARE(boxes->texts(), QStringList{ReadOk});
     } else {
-        widget<QRadioButton>(w, "Searal_radcmd")->click();
-        widget<QLineEdit>(w, "SerialNameEdit")->setText(pty->portName());
+        selectSerialPort(w, pty->portName());
         boxes->onBox = [this](const SeenBox &) {
             (void)QTest::qWaitFor([this] { return model->framesReceived().size() >= 6; }, 1000);
             pty->closeMaster();
@@ -400,8 +344,8 @@ void SerialFaultsTest::noiseOnTheLine()
     // Each chunk is one poll, so that runs reach the parser whole.
     w.link().pollTimer->stop();
     for (const QByteArray &chunk : chunks) {
-        QVERIFY(arrive(w, chunk));
-        poll(w);
+        QVERIFY(arriveAtPort(w, *pty, chunk));
+        pollPort(w);
     }
     w.link().pollTimer->start(100);
     if (!form.isEmpty())
@@ -457,8 +401,8 @@ void SerialFaultsTest::repeatedAndLateReplies()
     else
         chunks << run.left(20) << run.mid(20);
     for (const QByteArray &chunk : chunks) {
-        QVERIFY(arrive(w, chunk));
-        poll(w);
+        QVERIFY(arriveAtPort(w, *pty, chunk));
+        pollPort(w);
     }
     w.link().pollTimer->start(100);
 

@@ -4,9 +4,10 @@
 #include "app/textcodec.h"
 #include "link/readerlink.h"
 
-#include "support/boxcatcher.h"
-#include "support/fakehid.h"
+#include "support/faultcheck.h"
+#include "support/readertestcase.h"
 #include "support/tracecapture.h"
+#include "support/windowdriver.h"
 
 #include "ptyreader.h"
 #include "readermodel.h"
@@ -22,71 +23,29 @@
 #include <QTextEdit>
 #include <QTimer>
 
-#include <sys/resource.h>
-
-#include <memory>
-
 namespace {
-
-template <typename T = QWidget>
-T *widget(const MainWindow &w, const char *name)
-{
-    T *found = w.findChild<T *>(QString::fromLatin1(name));
-    if (!found)
-        qFatal("no widget %s", name);
-    return found;
-}
 
 QTextEdit *scanner(const MainWindow &w)
 {
     return widget<QTextEdit>(w, "ScannerEdit");
 }
 
-bool connectSerial(MainWindow &w, const PtyReader &pty)
-{
-    widget<QLineEdit>(w, "SerialNameEdit")->setText(pty.portName());
-    widget<QPushButton>(w, "ConnectBut")->click();
-    return w.link().serialOpen;
-}
-
-// Puts bytes on the line and waits until the port holds all of them.
-bool arrive(const MainWindow &w, PtyReader &pty, const QByteArray &bytes)
-{
-    QSerialPort *port = w.link().serialPort;
-    const qint64 before = port->bytesAvailable();
-    pty.inject(bytes);
-    return QTest::qWaitFor([&] { return port->bytesAvailable() >= before + bytes.size(); }, 2000);
-}
-
-void poll(MainWindow &w)
-{
-    QMetaObject::invokeMethod(&w, "onReadyRead", Qt::DirectConnection);
-}
-
 // Connected over a pseudo-terminal whose far end only listens, with the
 // timer stopped so that each poll happens when the test says.
 bool connectQuiet(MainWindow &w, PtyReader &pty)
 {
-    if (!connectSerial(w, pty))
+    if (!connectOverSerial(w, pty))
         return false;
     w.link().pollTimer->stop();
     QTest::qWait(20);
-    poll(w);
+    pollPort(w);
     scanner(w)->clear();
     return true;
 }
 
-qint64 cpuMicroseconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    const auto us = [](const timeval &t) { return qint64(t.tv_sec) * 1000000 + t.tv_usec; };
-    return us(usage.ru_utime) + us(usage.ru_stime);
-}
-
 } // namespace
 
-class SerialPollTest : public QObject
+class SerialPollTest : public ReaderTestCase
 {
     Q_OBJECT
 
@@ -107,23 +66,16 @@ private slots:
     void parserGetsTheWholeChunk();
     void receptionResumesAfterReconnect();
     void farEndGoneLeavesTheWindowDisconnectedAndIdle();
-
-private:
-    std::unique_ptr<ReaderModel> model;
-    std::unique_ptr<BoxCatcher> boxes;
 };
 
 void SerialPollTest::init()
 {
-    FakeHid::reset(); // no USB reader: the window starts on the serial side
-    model = std::make_unique<ReaderModel>();
-    boxes = std::make_unique<BoxCatcher>();
+    startCase(); // no USB reader: the window starts on the serial side
 }
 
 void SerialPollTest::cleanup()
 {
-    boxes.reset();
-    model.reset();
+    endCase();
 }
 
 void SerialPollTest::serialSendWritesBareFrames_data()
@@ -140,13 +92,13 @@ void SerialPollTest::serialSendWritesBareFrames()
 {
     QFETCH(QByteArrayList, frames);
 
-    PtyReader pty;
+    openPty(Answers::Never);
     ReaderLink link;
-    QVERIFY(link.openSerial(pty.portName()));
+    QVERIFY(link.openSerial(pty->portName()));
     for (const QByteArray &frame : frames)
         QVERIFY(link.SerialSend(frame));
     const QByteArray all = frames.join();
-    QTRY_COMPARE(pty.received().toHex(' '), all.toHex(' '));
+    QTRY_COMPARE(pty->received().toHex(' '), all.toHex(' '));
 }
 
 void SerialPollTest::serialSendWithoutPortFails()
@@ -159,12 +111,12 @@ void SerialPollTest::serialSendWithoutPortFails()
 
 void SerialPollTest::failedPortClosesAndReportsOnce()
 {
-    PtyReader pty;
+    openPty(Answers::Never);
     ReaderLink link;
-    QVERIFY(link.openSerial(pty.portName()));
+    QVERIFY(link.openSerial(pty->portName()));
     QSignalSpy failed(&link, &ReaderLink::serialPortFailed);
     TraceCapture traces;
-    pty.closeMaster();
+    pty->closeMaster();
     // Whether the poll notices first or the write does, the port ends closed.
     QVERIFY(!link.SerialSend(commandFrame(CmdGetStatus)) || QTest::qWaitFor([&] { return failed.size() > 0; }));
     QTRY_COMPARE(failed.size(), 1);
@@ -177,15 +129,15 @@ void SerialPollTest::failedPortClosesAndReportsOnce()
 
 void SerialPollTest::emptyPollChangesNothing()
 {
-    PtyReader pty;
+    openPty(Answers::Never);
     MainWindow w;
-    QVERIFY(connectQuiet(w, pty));
+    QVERIFY(connectQuiet(w, *pty));
     scanner(w)->setPlainText(QStringLiteral("kept"));
     const int revision = scanner(w)->document()->revision();
     QSignalSpy changes(scanner(w)->document(), &QTextDocument::contentsChange);
     TraceCapture traces;
-    poll(w);
-    poll(w);
+    pollPort(w);
+    pollPort(w);
     QCOMPARE(scanner(w)->toPlainText(), QStringLiteral("kept"));
     QCOMPARE(scanner(w)->document()->revision(), revision);
     QCOMPARE(changes.size(), 0);
@@ -223,17 +175,17 @@ void SerialPollTest::chunksShowAsARebuildWouldShowThem()
     QFETCH(QByteArrayList, chunks);
     QFETCH(QString, shown);
 
-    PtyReader pty;
+    openPty(Answers::Never);
     MainWindow w;
-    QVERIFY(connectQuiet(w, pty));
+    QVERIFY(connectQuiet(w, *pty));
     scanner(w)->setPlainText(before);
     // What rebuilding the whole text at each poll would show.
     QTextEdit rebuilt;
     rebuilt.setPlainText(before);
 
     for (const QByteArray &chunk : chunks) {
-        QVERIFY(arrive(w, pty, chunk));
-        poll(w);
+        QVERIFY(arriveAtPort(w, *pty, chunk));
+        pollPort(w);
         QCOMPARE(w.link().serialPort->bytesAvailable(), qint64(0));
         rebuilt.setText(rebuilt.document()->toPlainText() + TextCodec::cStringToText(chunk));
     }
@@ -245,13 +197,13 @@ void SerialPollTest::chunksShowAsARebuildWouldShowThem()
 
 void SerialPollTest::zeroByteCutsTheDisplayOnly()
 {
-    PtyReader pty;
+    openPty(Answers::Never);
     MainWindow w;
-    QVERIFY(connectSerial(w, pty));
+    QVERIFY(connectOverSerial(w, *pty));
     QTest::qWait(150);
     scanner(w)->clear();
     // Through the running timer, as the program receives.
-    pty.inject(QByteArray::fromHex("41420043"));
+    pty->inject(QByteArray::fromHex("41420043"));
     QTRY_COMPARE(scanner(w)->toPlainText(), QStringLiteral("AB"));
     QCOMPARE(w.link().serialPort->bytesAvailable(), qint64(0));
     QTest::qWait(250);
@@ -260,14 +212,14 @@ void SerialPollTest::zeroByteCutsTheDisplayOnly()
 
 void SerialPollTest::markupArrivesAsText()
 {
-    PtyReader pty;
+    openPty(Answers::Never);
     MainWindow w;
-    QVERIFY(connectQuiet(w, pty));
+    QVERIFY(connectQuiet(w, *pty));
     // Bold text pasted by the user must not rub off on what arrives.
     scanner(w)->setHtml(QStringLiteral("<b>pasted</b>"));
     for (const QByteArray &chunk : {QByteArray("<b>x</b>"), QByteArray("y&lt;"), QByteArray("<i>\r\n")}) {
-        QVERIFY(arrive(w, pty, chunk));
-        poll(w);
+        QVERIFY(arriveAtPort(w, *pty, chunk));
+        pollPort(w);
     }
     QCOMPARE(scanner(w)->toPlainText(), QStringLiteral("pasted<b>x</b>y&lt;<i>\n"));
     const QTextDocument *doc = scanner(w)->document();
@@ -297,12 +249,12 @@ void SerialPollTest::parserGetsTheWholeChunk()
             QSKIP("the settings reply parser does not fill the form yet");
     }
 
-    PtyReader pty;
+    openPty(Answers::Never);
     MainWindow w;
-    QVERIFY(connectQuiet(w, pty));
+    QVERIFY(connectQuiet(w, *pty));
     widget<QLineEdit>(w, "IBTOutLengthEdit")->clear();
-    QVERIFY(arrive(w, pty, reply));
-    poll(w);
+    QVERIFY(arriveAtPort(w, *pty, reply));
+    pollPort(w);
     // The display stops at the flags reply's first zero byte ...
     QCOMPARE(scanner(w)->toPlainText(), QStringLiteral("1BT V2.0\x1b" "B\x02"));
     // ... the parser saw all of it, the last block included.
@@ -314,36 +266,36 @@ void SerialPollTest::parserGetsTheWholeChunk()
 
 void SerialPollTest::receptionResumesAfterReconnect()
 {
-    PtyReader pty;
+    openPty(Answers::Never);
     MainWindow w;
-    QVERIFY(connectSerial(w, pty));
+    QVERIFY(connectOverSerial(w, *pty));
     QTest::qWait(150);
     scanner(w)->clear();
-    pty.inject("first ");
+    pty->inject("first ");
     QTRY_COMPARE(scanner(w)->toPlainText(), QStringLiteral("first "));
 
-    widget<QPushButton>(w, "ConnectBut")->click();
+    click(w, "ConnectBut");
     QVERIFY(!w.link().serialOpen);
     QCOMPARE(scanner(w)->toPlainText(), QStringLiteral("first "));
 
-    widget<QPushButton>(w, "ConnectBut")->click();
+    click(w, "ConnectBut");
     QVERIFY(w.link().serialOpen && w.link().pollTimer && w.link().pollTimer->isActive());
     QTest::qWait(150);
-    pty.inject("second");
+    pty->inject("second");
     QTRY_COMPARE(scanner(w)->toPlainText(), QStringLiteral("first second"));
 }
 
 void SerialPollTest::farEndGoneLeavesTheWindowDisconnectedAndIdle()
 {
-    PtyReader pty;
+    openPty(Answers::Never);
     MainWindow w;
-    QVERIFY(connectSerial(w, pty));
-    pty.inject("shown");
+    QVERIFY(connectOverSerial(w, *pty));
+    pty->inject("shown");
     QTRY_COMPARE(scanner(w)->toPlainText().right(5), QStringLiteral("shown"));
     const QString shown = scanner(w)->toPlainText();
 
     TraceCapture traces;
-    pty.closeMaster();
+    pty->closeMaster();
     QTRY_VERIFY_WITH_TIMEOUT(!w.link().serialOpen, 2000);
     QCOMPARE(widget<QPushButton>(w, "ConnectBut")->text(), QStringLiteral("Connect Device"));
     QVERIFY(!w.link().connected);
@@ -359,10 +311,8 @@ void SerialPollTest::farEndGoneLeavesTheWindowDisconnectedAndIdle()
 
     // A port left open reports its error again and again and eats a core.
     traces.clear();
-    const qint64 cpuBefore = cpuMicroseconds();
-    QTest::qWait(300);
-    const qint64 cpu = cpuMicroseconds() - cpuBefore;
-    QVERIFY2(cpu < 100000, qPrintable(QStringLiteral("%1 us of CPU in 300 ms").arg(cpu)));
+    const qint64 cpu = FaultCheck::idleCpuMicroseconds(300);
+    QVERIFY2(cpu < FaultCheck::IdleCpuLimitUs, qPrintable(QStringLiteral("%1 us of CPU in 300 ms").arg(cpu)));
     QVERIFY2(traces.lines().isEmpty(), qPrintable(traces.lines().join(',')));
 }
 

@@ -4,9 +4,10 @@
 #include "link/commandframe.h"
 #include "link/readerlink.h"
 
-#include "support/boxcatcher.h"
 #include "support/fakehid.h"
+#include "support/readertestcase.h"
 #include "support/tracecapture.h"
+#include "support/windowdriver.h"
 
 #include "ptyreader.h"
 #include "readermodel.h"
@@ -16,26 +17,12 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 
 #include <functional>
-#include <memory>
 
 namespace {
-
-const QString Success = QStringLiteral("Successfully obtained iButton the set value");
-const QString NotRead = QStringLiteral("F/W Ver: N/A");
-
-template <typename T = QWidget>
-T *widget(const MainWindow &w, const char *name)
-{
-    T *found = w.findChild<T *>(QString::fromLatin1(name));
-    if (!found)
-        qFatal("no widget %s", name);
-    return found;
-}
 
 QString text(const MainWindow &w, const char *name)
 {
@@ -89,19 +76,6 @@ QByteArray sixFrames()
     return all;
 }
 
-// The state the reader answers with, and what the form shows for it.
-void loadState(ReaderState &s)
-{
-    s.firmware = "1BT V2.5";
-    s.flags = 0x1B; // all but the preamble
-    s.outputStart = 0xC8;
-    s.outputLength = 16;
-    s.kbCountry = 3;
-    s.preAmble = QByteArray::fromHex("0D0A");
-    s.postAmble = "AB";
-    s.removeData = QByteArray::fromHex("B0");
-}
-
 // A HID link as a connect leaves it, without the connect's own read.
 void openUsbWithoutRead(MainWindow &w)
 {
@@ -139,7 +113,7 @@ protected:
 
 } // namespace
 
-class SettingsReadTest : public QObject
+class SettingsReadTest : public ReaderTestCase
 {
     Q_OBJECT
 
@@ -158,41 +132,32 @@ private slots:
     void serialReplyFillsTheForm_data();
     void serialReplyFillsTheForm();
     void readStatusUsesItsOwnLayout();
-
-private:
-    std::unique_ptr<ReaderModel> model;
-    std::unique_ptr<BoxCatcher> boxes;
 };
 
 void SettingsReadTest::init()
 {
-    FakeHid::reset();
-    model = std::make_unique<ReaderModel>();
-    boxes = std::make_unique<BoxCatcher>();
+    startCase();
 }
 
 void SettingsReadTest::cleanup()
 {
-    QVERIFY2(FakeHid::violations().isEmpty(), qPrintable(FakeHid::violations().join('\n')));
-    FakeHid::reset();
-    boxes.reset();
-    model.reset();
+    endCase();
 }
 
 void SettingsReadTest::connectReadsEverythingOverHid()
 {
-    loadState(model->state());
+    loadTypicalSettings(model->state());
     FakeHid::attach(model.get());
     MainWindow w;
     TraceCapture traces;
-    widget<QPushButton>(w, "ConnectBut")->click();
+    click(w, "ConnectBut");
 
     QCOMPARE(FakeHid::writtenReports(),
              (QList<QByteArray>{readRequest(0x00, 2), readRequest(0x20, 3), readRequest(0x24, 4),
                                 readRequest(0x28, 5)}));
     QCOMPARE(boxes->boxes.size(), 1);
     const SeenBox box = boxes->boxes.first();
-    QCOMPARE(box.text, Success);
+    QCOMPARE(box.text, ReadOk);
     QCOMPARE(box.title, QStringLiteral("Read Status"));
     QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Yes));
     QCOMPARE(box.icon, QMessageBox::Information);
@@ -219,7 +184,7 @@ void SettingsReadTest::connectReadsEverythingOverHid()
     widget<QComboBox>(w, "KB_cmb")->setEnabled(false);
     model->state().flags = 0x04;
     model->state().kbCountry = 0;
-    widget<QPushButton>(w, "GetIBTStatusBut")->click();
+    click(w, "GetIBTStatusBut");
     QCOMPARE(FakeHid::writtenReports().size(), 8);
     QCOMPARE(FakeHid::writtenReports().at(4), readRequest(0x00, 6));
     QCOMPARE(FakeHid::writtenReports().at(7), readRequest(0x28, 9));
@@ -227,7 +192,7 @@ void SettingsReadTest::connectReadsEverythingOverHid()
                                             "BuzzerEnableChk=0 RemoveDataEdit=off PostAmbleEdit=off PreAmbleEdit=on"));
     QCOMPARE(widget<QComboBox>(w, "KB_cmb")->currentText(), QStringLiteral("USA"));
     QVERIFY(enabled(w, "KB_cmb"));
-    QCOMPARE(boxes->texts(), (QStringList{Success, Success}));
+    QCOMPARE(boxes->texts(), (QStringList{ReadOk, ReadOk}));
 }
 
 void SettingsReadTest::failedExchangeEndsTheRead_data()
@@ -235,10 +200,10 @@ void SettingsReadTest::failedExchangeEndsTheRead_data()
     QTest::addColumn<int>("answered");
     QTest::addColumn<QString>("box");
 
-    QTest::newRow("status") << 0 << "Get F/W version fail, please retry.";
-    QTest::newRow("preamble") << 1 << "Get PreAmble fail, please retry.";
-    QTest::newRow("postamble") << 2 << "Get PostAmble fail, please retry.";
-    QTest::newRow("remove data") << 3 << "Get RemoveData fail, please retry.";
+    QTest::newRow("status") << 0 << StatusFail;
+    QTest::newRow("preamble") << 1 << PreAmbleFail;
+    QTest::newRow("postamble") << 2 << PostAmbleFail;
+    QTest::newRow("remove data") << 3 << RemoveDataFail;
 }
 
 void SettingsReadTest::failedExchangeEndsTheRead()
@@ -246,7 +211,7 @@ void SettingsReadTest::failedExchangeEndsTheRead()
     QFETCH(int, answered);
     QFETCH(QString, box);
 
-    loadState(model->state());
+    loadTypicalSettings(model->state());
     FakeHid::attach(model.get());
     MainWindow w;
     openUsbWithoutRead(w);
@@ -262,7 +227,7 @@ void SettingsReadTest::failedExchangeEndsTheRead()
     if (answered == 0)
         FakeHid::refuseAllWrites(true);
 
-    widget<QPushButton>(w, "GetIBTStatusBut")->click();
+    click(w, "GetIBTStatusBut");
     model->setLogSink({});
 
     QCOMPARE(boxes->texts(), QStringList{box});
@@ -304,17 +269,17 @@ void SettingsReadTest::damagedBlockKeepsItsEdit()
     QFETCH(QByteArray, preAmble);
     QFETCH(QStringList, edits);
 
-    loadState(model->state());
+    loadTypicalSettings(model->state());
     model->state().preAmble = preAmble;
     model->faults().badChecksum = badChecksum;
     FakeHid::attach(model.get());
     MainWindow w;
     openUsbWithoutRead(w);
     fillSentinels(w);
-    widget<QPushButton>(w, "GetIBTStatusBut")->click();
+    click(w, "GetIBTStatusBut");
 
     QCOMPARE(FakeHid::writtenReports().size(), 4);
-    QCOMPARE(boxes->texts(), QStringList{Success});
+    QCOMPARE(boxes->texts(), QStringList{ReadOk});
     QCOMPARE(text(w, "FWLbl"), QStringLiteral("F/W Version: 1BT V2.5"));
     QCOMPARE((QStringList{text(w, "PreAmbleEdit"), text(w, "PostAmbleEdit"), text(w, "RemoveDataEdit")}),
              edits);
@@ -322,24 +287,23 @@ void SettingsReadTest::damagedBlockKeepsItsEdit()
 
 void SettingsReadTest::serialReadIsAnsweredByThePoll()
 {
-    loadState(model->state());
+    loadTypicalSettings(model->state());
     model->state().flags = 0x05;
-    PtyReader pty(model.get());
-    QVERIFY2(pty.isOpen(), qPrintable(pty.errorString()));
+    openPty();
     MainWindow w;
-    widget<QLineEdit>(w, "SerialNameEdit")->setText(pty.portName());
+    selectSerialPort(w, pty->portName());
     widget<QComboBox>(w, "KB_cmb")->setCurrentIndex(4);
 
     QString labelDuringBox;
     boxes->onBox = [&](const SeenBox &) { labelDuringBox = text(w, "FWLbl"); };
     TraceCapture traces;
-    widget<QPushButton>(w, "ConnectBut")->click();
+    click(w, "ConnectBut");
     QVERIFY(w.link().serialOpen);
-    QCOMPARE(boxes->texts(), QStringList{Success});
+    QCOMPARE(boxes->texts(), QStringList{ReadOk});
     QCOMPARE(labelDuringBox, NotRead); // the box comes before any reply
 
     QTRY_COMPARE_WITH_TIMEOUT(text(w, "FWLbl"), QStringLiteral("F/W Version: 1BT V2.5"), 3000);
-    QCOMPARE(pty.received(), sixFrames());
+    QCOMPARE(pty->received(), sixFrames());
     QCOMPARE(traces.count(QStringLiteral("ver: \"1BT V2.5\"")), 1);
     QCOMPARE(text(w, "IBTOutStartEdit"), QStringLiteral("-56"));
     QCOMPARE(text(w, "IBTOutLengthEdit"), QStringLiteral("16"));
@@ -356,14 +320,12 @@ void SettingsReadTest::serialReadIsAnsweredByThePoll()
 
 void SettingsReadTest::serialReadSwitchesKbCountryOffAfterThreeFrames()
 {
-    PtyReader pty; // records only, never answers
-    QVERIFY2(pty.isOpen(), qPrintable(pty.errorString()));
+    openPty(Answers::Never);
     MainWindow w;
-    widget<QLineEdit>(w, "SerialNameEdit")->setText(pty.portName());
-    widget<QPushButton>(w, "ConnectBut")->click();
+    connectOverSerial(w, *pty);
     QVERIFY(w.link().connected);
-    QTRY_COMPARE(pty.received(), sixFrames());
-    pty.clearRecords();
+    QTRY_COMPARE(pty->received(), sixFrames());
+    pty->clearRecords();
     boxes->boxes.clear();
 
     auto *kb = widget<QComboBox>(w, "KB_cmb");
@@ -378,35 +340,33 @@ void SettingsReadTest::serialReadSwitchesKbCountryOffAfterThreeFrames()
         t.start();
         while (t.elapsed() < 150)
             QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
-        writtenWhenDisabled = pty.received();
+        writtenWhenDisabled = pty->received();
     };
     kb->installEventFilter(&watch);
 
-    widget<QPushButton>(w, "GetIBTStatusBut")->click();
+    click(w, "GetIBTStatusBut");
     kb->removeEventFilter(&watch);
 
     QCOMPARE(disables, 1);
     QCOMPARE(writtenWhenDisabled, sixFrames().left(24));
-    QCOMPARE(boxes->texts(), QStringList{Success});
-    QTRY_COMPARE(pty.received(), sixFrames());
+    QCOMPARE(boxes->texts(), QStringList{ReadOk});
+    QTRY_COMPARE(pty->received(), sixFrames());
     QVERIFY(!kb->isEnabled());
 }
 
 void SettingsReadTest::serialWriteToAGonePortIsNotSuccess()
 {
-    PtyReader pty(model.get());
-    QVERIFY2(pty.isOpen(), qPrintable(pty.errorString()));
+    openPty();
     MainWindow w;
-    widget<QLineEdit>(w, "SerialNameEdit")->setText(pty.portName());
-    widget<QPushButton>(w, "ConnectBut")->click();
+    connectOverSerial(w, *pty);
     QVERIFY(w.link().connected);
     QTRY_COMPARE(text(w, "FWLbl"), QStringLiteral("F/W Version: 1BT V2.0"));
     boxes->boxes.clear();
 
     TraceCapture traces;
-    pty.closeMaster();
-    widget<QPushButton>(w, "GetIBTStatusBut")->click();
-    QCOMPARE(boxes->texts(), QStringList{QStringLiteral("Get F/W version fail, please retry.")});
+    pty->closeMaster();
+    click(w, "GetIBTStatusBut");
+    QCOMPARE(boxes->texts(), QStringList{StatusFail});
     QCOMPARE(boxes->boxes.first().title, QStringLiteral("Read Status"));
     QCOMPARE(boxes->boxes.first().buttons, QMessageBox::StandardButtons(QMessageBox::Yes));
     QCOMPARE(traces.startingWith(QStringLiteral("Unable to write settings request")).size(), 1);

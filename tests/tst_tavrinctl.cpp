@@ -6,6 +6,8 @@
 
 #include "support/boxcatcher.h"
 #include "support/fakehid.h"
+#include "support/readertestcase.h"
+#include "support/windowdriver.h"
 
 #include "ptyreader.h"
 #include "readermodel.h"
@@ -17,7 +19,6 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QRadioButton>
 #include <QComboBox>
 #include <QTemporaryFile>
@@ -69,7 +70,7 @@ QString describe(const ReaderState &s)
 
 } // namespace
 
-class TavrinctlTest : public QObject
+class TavrinctlTest : public ReaderTestCase
 {
     Q_OBJECT
 
@@ -95,15 +96,12 @@ private slots:
 private:
     // Runs a command whose serial side needs the event loop to answer.
     QString serialPort();
-
-    std::unique_ptr<ReaderModel> model;
-    std::unique_ptr<PtyReader> pty;
 };
 
 void TavrinctlTest::init()
 {
-    FakeHid::reset();
-    model = std::make_unique<ReaderModel>();
+    // Only one case shows the window; it catches its own boxes.
+    startCase(Boxes::NotCaught);
     ReaderState &s = model->state();
     s.firmware = QByteArrayLiteral("1BT V3.1");
     s.flags = 0x15;
@@ -118,10 +116,7 @@ void TavrinctlTest::init()
 
 void TavrinctlTest::cleanup()
 {
-    QVERIFY2(FakeHid::violations().isEmpty(), qPrintable(FakeHid::violations().join('\n')));
-    FakeHid::reset();
-    pty.reset();
-    model.reset();
+    endCase();
 }
 
 QString TavrinctlTest::serialPort()
@@ -342,23 +337,23 @@ void TavrinctlTest::readMatchesTheWindowsForm()
 {
     const QJsonObject j = tavrinctl({QStringLiteral("read")}).json();
 
-    BoxCatcher boxes;
+    BoxCatcher readBox;
     MainWindow w;
-    w.findChild<QPushButton *>("ConnectBut")->click();
+    click(w, "ConnectBut");
     QVERIFY(w.link().hidOpen);
-    QCOMPARE(w.findChild<QLabel *>("FWLbl")->text(), "F/W Version: " + j.value("firmware").toString());
-    QCOMPARE(w.findChild<QLineEdit *>("PreAmbleEdit")->text(), j.value("preamble").toString());
-    QCOMPARE(w.findChild<QLineEdit *>("PostAmbleEdit")->text(), j.value("postamble").toString());
-    QCOMPARE(w.findChild<QLineEdit *>("RemoveDataEdit")->text(), j.value("removeData").toString());
-    QCOMPARE(w.findChild<QCheckBox *>("PreAmbleChk")->isChecked(), j.value("preambleEnabled").toBool());
-    QCOMPARE(w.findChild<QCheckBox *>("PostAmbleChk")->isChecked(), j.value("postambleEnabled").toBool());
-    QCOMPARE(w.findChild<QCheckBox *>("RemoveDataChk")->isChecked(), j.value("removeDataEnabled").toBool());
-    QCOMPARE(w.findChild<QCheckBox *>("AutoReportChk")->isChecked(), j.value("autoReport").toBool());
-    QCOMPARE(w.findChild<QCheckBox *>("BuzzerEnableChk")->isChecked(), j.value("buzzer").toBool());
+    QCOMPARE(widget<QLabel>(w, "FWLbl")->text(), "F/W Version: " + j.value("firmware").toString());
+    QCOMPARE(widget<QLineEdit>(w, "PreAmbleEdit")->text(), j.value("preamble").toString());
+    QCOMPARE(widget<QLineEdit>(w, "PostAmbleEdit")->text(), j.value("postamble").toString());
+    QCOMPARE(widget<QLineEdit>(w, "RemoveDataEdit")->text(), j.value("removeData").toString());
+    QCOMPARE(widget<QCheckBox>(w, "PreAmbleChk")->isChecked(), j.value("preambleEnabled").toBool());
+    QCOMPARE(widget<QCheckBox>(w, "PostAmbleChk")->isChecked(), j.value("postambleEnabled").toBool());
+    QCOMPARE(widget<QCheckBox>(w, "RemoveDataChk")->isChecked(), j.value("removeDataEnabled").toBool());
+    QCOMPARE(widget<QCheckBox>(w, "AutoReportChk")->isChecked(), j.value("autoReport").toBool());
+    QCOMPARE(widget<QCheckBox>(w, "BuzzerEnableChk")->isChecked(), j.value("buzzer").toBool());
     // The window shows the byte as signed; the file holds it as 0..255.
-    QCOMPARE(quint8(w.findChild<QLineEdit *>("IBTOutStartEdit")->text().toInt()), j.value("outputStart").toInt());
-    QCOMPARE(w.findChild<QLineEdit *>("IBTOutLengthEdit")->text().toInt(), j.value("outputLength").toInt());
-    QCOMPARE(w.findChild<QComboBox *>("KB_cmb")->currentText(), j.value("keyboardCountry").toString());
+    QCOMPARE(quint8(widget<QLineEdit>(w, "IBTOutStartEdit")->text().toInt()), j.value("outputStart").toInt());
+    QCOMPARE(widget<QLineEdit>(w, "IBTOutLengthEdit")->text().toInt(), j.value("outputLength").toInt());
+    QCOMPARE(widget<QComboBox>(w, "KB_cmb")->currentText(), j.value("keyboardCountry").toString());
 }
 
 void TavrinctlTest::helpAndUsage()

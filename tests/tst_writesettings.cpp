@@ -2,9 +2,10 @@
 #include "app/mainwindow.h"
 #include "link/readerlink.h"
 
-#include "support/boxcatcher.h"
 #include "support/fakehid.h"
+#include "support/readertestcase.h"
 #include "support/tracecapture.h"
+#include "support/windowdriver.h"
 
 #include "ptyreader.h"
 #include "readermodel.h"
@@ -13,8 +14,6 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
-#include <QRadioButton>
 #include <QTest>
 
 #include <memory>
@@ -23,15 +22,6 @@ namespace {
 
 const char *const checkBoxes[] = {"RemoveDataChk", "PostAmbleChk", "PreAmbleChk", "AutoReportChk",
                                   "BuzzerEnableChk"};
-
-template <typename T = QWidget>
-T *widget(const MainWindow &w, const char *name)
-{
-    T *found = w.findChild<T *>(QString::fromLatin1(name));
-    if (!found)
-        qFatal("no widget %s", name);
-    return found;
-}
 
 QByteArray hex(const char *spaced)
 {
@@ -78,7 +68,7 @@ QStringList stateLines(const ReaderState &s)
 
 } // namespace
 
-class WriteSettingsTest : public QObject
+class WriteSettingsTest : public ReaderTestCase
 {
     Q_OBJECT
 
@@ -104,29 +94,20 @@ private:
     std::unique_ptr<MainWindow> connectedWindow(bool serial);
     // USB reports that reached the reader after the first before of them.
     QList<QByteArray> reportsSince(int before) const;
-    void clickSet() { widget<QPushButton>(*window, "SetIBTStatusBut")->click(); }
+    void clickSet() { click(*window, "SetIBTStatusBut"); }
 
-    std::unique_ptr<ReaderModel> model;
-    std::unique_ptr<PtyReader> pty;
-    std::unique_ptr<BoxCatcher> boxes;
     std::unique_ptr<MainWindow> window;
 };
 
 void WriteSettingsTest::init()
 {
-    FakeHid::reset();
-    model = std::make_unique<ReaderModel>();
-    boxes = std::make_unique<BoxCatcher>();
+    startCase();
 }
 
 void WriteSettingsTest::cleanup()
 {
     window.reset();
-    pty.reset();
-    QVERIFY2(FakeHid::violations().isEmpty(), qPrintable(FakeHid::violations().join('\n')));
-    FakeHid::reset();
-    boxes.reset();
-    model.reset();
+    endCase();
 }
 
 std::unique_ptr<MainWindow> WriteSettingsTest::connectedWindow(bool serial)
@@ -140,14 +121,12 @@ std::unique_ptr<MainWindow> WriteSettingsTest::connectedWindow(bool serial)
     }
     auto w = std::make_unique<MainWindow>();
     if (serial) {
-        widget<QRadioButton>(*w, "Searal_radcmd")->click();
-        widget<QLineEdit>(*w, "SerialNameEdit")->setText(pty->portName());
-    }
-    widget<QPushButton>(*w, "ConnectBut")->click();
-    if (serial) {
+        connectOverSerial(*w, *pty);
         // Let the read's answer arrive and be shown before the form is set.
         QTest::qWait(400);
         pty->clearRecords();
+    } else {
+        connectOverUsb(*w);
     }
     boxes->boxes.clear();
     return w;
@@ -212,7 +191,7 @@ void WriteSettingsTest::sendsTheFormInOrder()
     const SeenBox box = boxes->boxes.first();
     QCOMPARE(box.icon, QMessageBox::Information);
     QCOMPARE(box.title, QStringLiteral("Setting iButton"));
-    QCOMPARE(box.text, QStringLiteral("Successfully set iButton set value"));
+    QCOMPARE(box.text, WriteOk);
     QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Yes));
     QVERIFY(!box.hasParent);
 
@@ -269,7 +248,7 @@ void WriteSettingsTest::formValuesReachTheReader()
     QCOMPARE(int(model->state().flags), flags);
     QCOMPARE(int(model->state().outputStart), startByte);
     QCOMPARE(int(model->state().outputLength), lengthByte);
-    QCOMPARE(boxes->texts(), QStringList{"Successfully set iButton set value"});
+    QCOMPARE(boxes->texts(), QStringList{WriteOk});
 }
 
 void WriteSettingsTest::hidFailureStopsAtTheFailedFrame_data()
@@ -389,7 +368,7 @@ void WriteSettingsTest::serialWriteFailureIsReported()
     QCOMPARE(boxes->boxes.size(), 1);
     const SeenBox box = boxes->boxes.first();
     QCOMPARE(box.title, QStringLiteral("Setting iButton"));
-    QCOMPARE(box.text, QStringLiteral("Failed to set iButton set value, please check the connection."));
+    QCOMPARE(box.text, WriteFail);
     QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Yes));
     QVERIFY(!box.hasParent);
     QCOMPARE(captured.count(QStringLiteral("Serial write of frame 1 failed\n")), 1);
@@ -400,9 +379,7 @@ void WriteSettingsTest::serialWriteFailureIsReported()
 
 void WriteSettingsTest::readThenWriteHandsEverySettingBack_data()
 {
-    QTest::addColumn<bool>("serial");
-    QTest::newRow("usb") << false;
-    QTest::newRow("serial") << true;
+    addTransportRows();
 }
 
 void WriteSettingsTest::readThenWriteHandsEverySettingBack()

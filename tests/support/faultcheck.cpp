@@ -1,12 +1,12 @@
 #include "faultcheck.h"
 
 #include "support/fakehid.h"
+#include "support/windowdriver.h"
 
 #include "app/mainwindow.h"
 #include "link/commandframe.h"
 #include "link/readerlink.h"
 
-#include <QCoreApplication>
 #include <QPushButton>
 #include <QSerialPort>
 #include <QTest>
@@ -71,8 +71,7 @@ QStringList stateProblems(const MainWindow &w)
     if (link.pollTimer)
         expect(link.pollTimer->isActive(), QStringLiteral("poll timer stopped"));
     // A timer stopped on disconnect goes with the deferred deletes.
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    const int timers = int(w.findChildren<QTimer *>().size());
+    const int timers = int(liveTimers(w).size());
     expect(timers == (link.serialOpen ? 1 : 0), QStringLiteral("%1 timers alive").arg(timers));
 
     const auto *button = w.findChild<QPushButton *>(QStringLiteral("ConnectBut"));

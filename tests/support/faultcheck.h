@@ -2,6 +2,7 @@
 
 #include <QByteArrayList>
 #include <QStringList>
+#include <QTest>
 
 class MainWindow;
 
@@ -36,3 +37,10 @@ QByteArrayList nonReadFrames(const QByteArrayList &frames);
 QString codesOf(const QByteArrayList &frames);
 
 } // namespace FaultCheck
+
+// Fails the case with everything afterFault finds wrong.
+#define VERIFY_AFTER_FAULT(w)                                                                      \
+    do {                                                                                           \
+        const QString found = FaultCheck::afterFault(w);                                           \
+        QVERIFY2(found.isEmpty(), qPrintable(found));                                              \
+    } while (false)
