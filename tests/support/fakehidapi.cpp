@@ -26,6 +26,8 @@ struct hid_device_
     bool nonblocking = false;
     std::wstring error;
     hid_device_info *info = nullptr;
+    // A handle left open (or kept across FakeHid::reset()) still owns its info.
+    ~hid_device_();
 };
 
 namespace {
@@ -169,6 +171,15 @@ void freeInfo(hid_device_info *info)
     delete[] info->product_string;
     delete info;
 }
+
+} // namespace
+
+hid_device_::~hid_device_()
+{
+    freeInfo(info);
+}
+
+namespace {
 
 void killOpenHandles()
 {

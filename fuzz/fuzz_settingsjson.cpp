@@ -1,0 +1,97 @@
+// tavrinctl's settings files: any bytes as the file, merged over a reader's
+// settings as tavrinctl would, and the frames that write would send.
+
+#include "fuzzsupport.h"
+#include "settings/keycodes.h"
+#include "settingsjson.h"
+
+FUZZ_SET_UP()
+
+namespace {
+
+// Settings as the two transports read them, with codes whose text needs care:
+// a zero byte, a bracket, a symbol code, an unknown keyboard country.
+ReaderSettings current(SettingsSource source)
+{
+    ReaderSettings s;
+    s.source = source;
+    s.firmwareVersion = QByteArrayLiteral("1BT V2.0");
+    s.flags = 0x35;
+    s.outputStart = 0xFD;
+    s.outputLength = 16;
+    if (source == SettingsSource::Hid)
+        s.kbCountry = 7;
+    s.preAmble = QByteArray("\x00[CR]\xb0", 6);
+    s.postAmble = QByteArrayLiteral("\r\n");
+    s.removeData = QByteArray("[\x00\xff", 3);
+    return s;
+}
+
+void checkNumber(const QString &text, const std::optional<int> &wanted, quint8 now)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok, 10);
+    FUZZ_CHECK(ok && value >= 0 && value <= 255);
+    FUZZ_CHECK(value == (wanted ? *wanted : int(now)));
+}
+
+void checkText(const QString &text, const std::optional<QString> &wanted, const QByteArray &now)
+{
+    if (wanted)
+        FUZZ_CHECK(text == *wanted);
+    else
+        FUZZ_CHECK(encodeKeyCodes(text) == now); // what the reader holds goes back unchanged
+}
+
+void checkMerge(const SettingsPatch &patch, SettingsSource source)
+{
+    const ReaderSettings now = current(source);
+    const SettingsWriteRequest r = mergedWriteRequest(now, patch);
+    FUZZ_CHECK((r.flags & ~0x1F) == 0);
+    if (patch.buzzer)
+        FUZZ_CHECK(bool(r.flags & SettingsFlag::BuzzerEnable) == *patch.buzzer);
+    if (patch.removeDataEnabled)
+        FUZZ_CHECK(bool(r.flags & SettingsFlag::RemoveDataEnable) == *patch.removeDataEnabled);
+    checkNumber(r.outputStart, patch.outputStart, *now.outputStart);
+    checkNumber(r.outputLength, patch.outputLength, *now.outputLength);
+    if (patch.keyboardCountry)
+        FUZZ_CHECK(r.kbCountry >= 0 && r.kbCountry <= 4 && r.kbCountry == *patch.keyboardCountry);
+    checkText(r.preAmble, patch.preamble, *now.preAmble);
+    checkText(r.postAmble, patch.postamble, *now.postAmble);
+    checkText(r.removeData, patch.removeData, *now.removeData);
+
+    const WriteTransport transport =
+        source == SettingsSource::Serial ? WriteTransport::Serial : WriteTransport::Hid;
+    const SettingsWriteSequence sequence(r, transport);
+    int sent = 0;
+    const int accepted = sequence.run([&](const QByteArray &frame) {
+        if (transport == WriteTransport::Hid)
+            FUZZ_CHECK(frame.size() == 65);
+        else
+            FUZZ_CHECK(frame.size() >= 4 && frame.size() <= 64); // an empty block is 4 bytes
+        FuzzSupport::consume(frame);
+        ++sent;
+        return true;
+    });
+    FUZZ_CHECK(accepted == sent);
+    FUZZ_CHECK(sequence.overlongTexts().isEmpty() ? accepted == sequence.count() : accepted == 0);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QByteArray json(reinterpret_cast<const char *>(data), qsizetype(size));
+    QString error;
+    const std::optional<SettingsPatch> patch = parseSettingsPatch(json, &error);
+    if (!patch) {
+        FUZZ_CHECK(!error.isEmpty());
+        FuzzSupport::consume(error);
+        return 0;
+    }
+    for (const std::optional<int> &n : {patch->outputStart, patch->outputLength})
+        FUZZ_CHECK(!n || (*n >= 0 && *n <= 255));
+    checkMerge(*patch, SettingsSource::Hid);
+    checkMerge(*patch, SettingsSource::Serial);
+    return 0;
+}
