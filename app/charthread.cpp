@@ -51,5 +51,5 @@ void charThread::show(const QString &text)
     QLabel *label = targetLabel;
     if (!label)
         return;
-    QMetaObject::invokeMethod(label, [label, text] { label->setText(text); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(label, "setText", Qt::QueuedConnection, Q_ARG(QString, text));
 }

@@ -70,7 +70,7 @@ QByteArray localeCodeset()
     const locale_t loc = newlocale(LC_CTYPE_MASK, "", locale_t(nullptr));
     if (loc == locale_t(nullptr))
         return QByteArray();
-    const QByteArray codeset(nl_langinfo_l(CODESET, loc));
+    QByteArray codeset(nl_langinfo_l(CODESET, loc));
     freelocale(loc);
     return codeset;
 }
@@ -104,8 +104,8 @@ namespace TextCodec {
 #ifndef Q_OS_WIN
 QString singleByteTable(const char *codeset)
 {
-    const iconv_t cd = iconv_open("UTF-32LE", codeset);
-    if (cd == iconv_t(-1))
+    iconv_t cd = iconv_open("UTF-32LE", codeset);
+    if (cd == iconv_t(-1)) // NOLINT(performance-no-int-to-ptr): iconv's own failure value
         return QString();
 
     QString table(256, QChar());

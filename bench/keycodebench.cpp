@@ -94,7 +94,7 @@ int main(int argc, char **argv)
     const double enc = Bench::median(encode), usb = Bench::median(decodeUsb), ser = Bench::median(decodeSerial);
     const double to = Bench::median(toLatin1), from = Bench::median(fromLatin1);
     std::printf("Key-code text conversion, %lld strings, %.2f MB of key codes, %d rounds (sink %lld)\n",
-                qint64(texts.size()), mb, rounds, sink);
+                static_cast<long long>(texts.size()), mb, rounds, static_cast<long long>(sink));
     std::printf("  encodeKeyCodes        %8.1f MB/s   QString::toLatin1   %8.1f MB/s   ratio %.3f\n", enc, to, enc / to);
     std::printf("  decodeKeyCodes        %8.1f MB/s   QString::fromLatin1 %8.1f MB/s   ratio %.3f\n", usb, from,
                 usb / from);

@@ -213,8 +213,8 @@ int main(int argc, char **argv)
     const Stats rl = rebuildCost(much.text(), 8);
     std::printf("rebuilding the whole text instead: median %.1f us at 1 KB, %.1f us at 1 MB (ratio %.0f)\n",
                 rs.medianUs, rl.medianUs, rs.medianUs > 0 ? rl.medianUs / rs.medianUs : 0);
-    std::printf("filling 1 MB took %lld ms over %lld polls; the tab held %d characters\n", fillMs,
-                Megabyte / ChunkSize, charsAtMegabyte);
+    std::printf("filling 1 MB took %lld ms over %lld polls; the tab held %d characters\n",
+                static_cast<long long>(fillMs), static_cast<long long>(Megabyte / ChunkSize), charsAtMegabyte);
     std::fflush(stdout);
     return ratio <= 2.0 ? EXIT_SUCCESS : EXIT_FAILURE;
 }

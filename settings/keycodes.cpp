@@ -111,9 +111,7 @@ QString roundTripKeyCodesText(const QByteArray &codes, bool serialForm)
             const QByteArray one(1, byte);
             const quint8 c = quint8(byte);
             const QString shown = decode(one, !serialForm);
-            if (c == '[' && replaceOpenBrackets)
-                text += QChar(char16_t(0x0100 | c));
-            else if (encodeKeyCodes(shown) == one)
+            if (!(c == '[' && replaceOpenBrackets) && encodeKeyCodes(shown) == one)
                 text += shown;
             else if (c == 0x00)
                 text += QStringLiteral("[NUL]"); // not a name in the table: encodes to 0x00

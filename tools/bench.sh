@@ -11,22 +11,8 @@ cd "$(dirname "$0")/.."
 runs=${1:-20}
 build=${BUILD_DIR:-build-release}
 
-packages=(
-    build-essential cmake pkg-config
-    qt6-base-dev qt6-base-dev-tools qt6-serialport-dev
-    libhidapi-dev libgl-dev libxcb1-dev xvfb
-)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "Installing: ${missing[*]}"
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo=sudo
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
-fi
+source tools/packages.sh
+need_packages "${base_packages[@]}" libxcb1-dev xvfb
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON >/dev/null
 cmake --build "$build" -j"$(nproc)" --target \

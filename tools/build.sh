@@ -10,27 +10,13 @@ cd "$(dirname "$0")/.."
 what=${1:-run}
 build=${BUILD_DIR:-build}
 
-packages=(
-    build-essential cmake pkg-config
-    qt6-base-dev qt6-base-dev-tools libqt6serialport6-dev
-    libhidapi-dev libgl-dev
-)
+source tools/packages.sh
+packages=("${base_packages[@]}")
 case "$what" in
 test) packages+=(xvfb xdotool imagemagick x11-utils) ;;
 deb) packages+=(dpkg-dev file) ;;
 esac
-
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "Installing: ${missing[*]}"
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo=sudo
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
-fi
+need_packages "${packages[@]}"
 
 version=$(sed -n 's/^project(Tavrin VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo

@@ -15,23 +15,8 @@ build=${BUILD_DIR:-build-fuzz}
 seconds=${FUZZ_SECONDS:-60}
 jobs=${FUZZ_JOBS:-$(nproc)}
 
-packages=(
-    build-essential cmake pkg-config
-    qt6-base-dev qt6-base-dev-tools libqt6serialport6-dev
-    libhidapi-dev libgl-dev
-    clang-14 libclang-rt-14-dev llvm-14
-)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "Installing: ${missing[*]}"
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo=sudo
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
-fi
+source tools/packages.sh
+need_packages "${base_packages[@]}" clang-14 libclang-rt-14-dev llvm-14
 
 # Longest input worth trying: a whole serial settings run is 24 + 3 * 260
 # bytes, a USB reply buffer 256; a read holds at most 31 key codes and a

@@ -9,23 +9,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build-asan}
 
-packages=(
-    build-essential cmake pkg-config
-    qt6-base-dev qt6-base-dev-tools libqt6serialport6-dev
-    libhidapi-dev libgl-dev
-    xvfb xdotool imagemagick x11-utils
-)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "Installing: ${missing[*]}"
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo=sudo
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
-fi
+source tools/packages.sh
+need_packages "${base_packages[@]}" xvfb xdotool imagemagick x11-utils
 
 # -O1 keeps the instrumented tests quick without hiding the stack traces.
 flags="-O1 -fsanitize=address,undefined -fno-omit-frame-pointer"

@@ -177,7 +177,7 @@ QByteArray ReaderModel::usbRead(UsbRead mode)
         --head.emptyReadsLeft;
         return {};
     }
-    const QByteArray report = m_usbQueue.takeFirst().bytes;
+    QByteArray report = m_usbQueue.takeFirst().bytes;
     addLog(QStringLiteral("tx ") + hexLine(report));
     return report;
 }
@@ -246,7 +246,7 @@ QByteArrayList ReaderModel::serialReceive(const QByteArray &bytes)
 
 QByteArray ReaderModel::tokenOutput()
 {
-    const QByteArray line = m_state.tokenId + "\r\n";
+    QByteArray line = m_state.tokenId + "\r\n";
     addLog(QStringLiteral("tx ") + hexLine(line));
     return line;
 }

@@ -183,7 +183,7 @@ private:
     {
         for (qsizetype start = received.indexOf("1BT"); start >= 0; start = received.indexOf("1BT", start + 1)) {
             for (qsizetype end = received.indexOf('\r', start); end >= 0; end = received.indexOf('\r', end + 1)) {
-                const std::optional<ReaderSettings> decoded = decodeSerialReply(received.mid(start, end - start + 1));
+                std::optional<ReaderSettings> decoded = decodeSerialReply(received.mid(start, end - start + 1));
                 if (decoded && decoded->removeData)
                     return decoded;
             }
