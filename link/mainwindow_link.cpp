@@ -82,12 +82,7 @@ void MainWindow::DisconnectReader()
     }
     if (link.serialOpen) {
         qDebug("Pasq_Device disconnect");
-        if (link.pollTimer) {
-            // Stopped now; deleted once any tick being delivered is done.
-            link.pollTimer->stop();
-            link.pollTimer->deleteLater();
-            link.pollTimer = nullptr;
-        }
+        link.stopPolling();
         link.closeSerial();
         link.serialOpen = false;
     }

@@ -99,6 +99,15 @@ bool ReaderLink::sendOneWay(const QByteArray &frameOrReport)
     return HidSend(HidReport::fromFrame(frameOrReport.mid(HidReport::FrameOffset)));
 }
 
+void ReaderLink::stopPolling()
+{
+    if (!pollTimer)
+        return;
+    pollTimer->stop();
+    pollTimer->deleteLater();
+    pollTimer = nullptr;
+}
+
 bool ReaderLink::openHid()
 {
     hidHandle = hid_open(VendorId, ProductId, nullptr);

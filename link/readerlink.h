@@ -54,6 +54,10 @@ public:
     // frame over the serial port, a whole 65-byte report over USB.
     bool sendOneWay(const QByteArray &frameOrReport);
 
+    // Stops the serial poll. The timer is deleted once any tick that is
+    // being delivered has finished.
+    void stopPolling();
+
     // hid_open of the reader into hidHandle.
     bool openHid();
     // hid_close and hid_exit; hidHandle becomes null.

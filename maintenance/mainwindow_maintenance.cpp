@@ -10,7 +10,6 @@
 
 #include <QDebug>
 #include <QMessageBox>
-#include <QTimer>
 
 namespace {
 
@@ -54,11 +53,7 @@ void MainWindow::ChangeModeClick()
         if (!link.SerialSend(frame))
             return;
         ui->ConnectBut->setText(QStringLiteral("Connect Device"));
-        if (link.pollTimer) {
-            link.pollTimer->stop();
-            link.pollTimer->deleteLater();
-            link.pollTimer = nullptr;
-        }
+        link.stopPolling();
         link.connected = false;
         SetIButtonControlsEnabled(false);
         link.closeSerial();
