@@ -18,5 +18,8 @@ for path in \
         status=1
     fi
 done
-dpkg -I "$deb" | grep -q 'Depends:.*qt6-qpa-plugins' || { echo "MISSING dependency on qt6-qpa-plugins"; status=1; }
+# Read whole before matching: grep -q would stop early and, under pipefail,
+# turn dpkg's broken pipe into a failure.
+control=$(dpkg -I "$deb")
+grep -q 'Depends:.*qt6-qpa-plugins' <<<"$control" || { echo "MISSING dependency on qt6-qpa-plugins"; status=1; }
 exit $status
