@@ -1,6 +1,6 @@
 #include "charthread.h"
 
-#include "app/textcodec.h"
+#include "settings/textcodec.h"
 
 #include <QLabel>
 #include <QMetaObject>

@@ -1,13 +1,11 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "app/nametables.h"
-#include "app/textcodec.h"
-#include "link/readerlink.h"
+#include "link/hiddevice.h"
+#include "settings/nametables.h"
+#include "settings/textcodec.h"
 
 #include <QComboBox>
-
-#include <hidapi.h>
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
@@ -18,20 +16,13 @@ MainWindow::MainWindow(QWidget *parent)
     TextCodec::initialise();
 
     // Only preselects the interface; the reader is opened for real on connect.
-    ReaderLink &link = *readerLink;
-    link.hidHandle = hid_open(ReaderLink::VendorId, ReaderLink::ProductId, nullptr);
-    if (link.hidHandle) {
+    if (ReaderLink::usbReaderPresent()) {
         ui->USBKB_radcmd->setChecked(true);
-        hid_close(link.hidHandle);
-        hid_exit();
-        link.hidHandle = nullptr;
     } else {
         ui->Searal_radcmd->setChecked(true);
         ui->SerialNameEdit->setEnabled(true);
     }
     ui->SerialNameEdit->setText(QStringLiteral("COM6"));
-
-    link.seqNo = 1;
     currentTab = 0;
 
     // Filled before the selection slots are connected, so that start-up
@@ -47,19 +38,15 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->Remove_cmb, qOverload<int>(&QComboBox::currentIndexChanged), this,
             &MainWindow::Remove_selectChanged);
 
-    // Queued: the port reports its failure from inside whatever call found
-    // it; the window tears the connection down once that call has returned.
-    connect(readerLink, &ReaderLink::serialPortFailed, this, &MainWindow::onSerialPortFailed,
-            Qt::QueuedConnection);
+    connect(readerLink, &ReaderLink::received, this, &MainWindow::onReadyRead);
+    // Queued: the link notices a loss inside whatever call found it; the
+    // window shows it once that call has returned.
+    connect(readerLink, &ReaderLink::lost, this, &MainWindow::onLinkLost, Qt::QueuedConnection);
 }
 
+// The link, a child, closes what it holds when the window's children go.
 MainWindow::~MainWindow()
 {
-    if (readerLink->hidHandle) {
-        hid_close(readerLink->hidHandle);
-        hid_exit();
-        readerLink->hidHandle = nullptr;
-    }
     delete ui;
 }
 

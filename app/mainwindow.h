@@ -1,10 +1,14 @@
 #pragma once
 
+#include "link/readerlink.h"
+
 #include <QMainWindow>
 
+#include <memory>
+
+class HidDevice;
 class QByteArray;
 class QKeyEvent;
-class ReaderLink;
 class charThread;
 
 namespace Ui {
@@ -21,8 +25,7 @@ public:
 
     bool eventFilter(QObject *watched, QEvent *event) override;
 
-    // The connection state every slot consults; one per window, and the
-    // program has one window.
+    // The connection every slot talks through.
     ReaderLink &link() const { return *readerLink; }
     quint8 currentTabIndex() const { return currentTab; }
 
@@ -52,7 +55,7 @@ public slots:
 private slots:
     void on_Searal_radcmd_clicked();
     void on_USBKB_radcmd_clicked();
-    void onReadyRead();
+    void onReadyRead(const QByteArray &chunk);
     void Pre_selectChanged(int index);
     void Post_selectChanged(int index);
     void Remove_selectChanged(int index);
@@ -61,11 +64,15 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
-    void onSerialPortFailed();
+    void onLinkLost(ReaderLink::Transport transport, const QString &reason);
+    // The connect button and the connection's controls as they are without one.
+    void showDisconnected();
 
     Ui::MainWindow *ui;
     charThread *workerThread = nullptr;
     ReaderLink *readerLink;
+    // The device the diagnostic dump leaves open, outside the connection.
+    std::unique_ptr<HidDevice> diagnosticDevice;
 
     // Set by the old read-once path of ReadStatus; cleared on every connect.
     bool statusPolled = false;

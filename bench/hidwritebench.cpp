@@ -1,5 +1,5 @@
 // A settings write over USB without the message box: the seven reports of
-// SettingsWriteSequence handed to ReaderLink::sendOneWay, against the
+// SettingsWriteSequence handed to ReaderLink::send, against the
 // simulated reader behind the simulated hidapi. Measured beside the same
 // sequence built without being sent, in the same run. A real reader adds
 // the USB transfer of each report, which this does not see.
@@ -40,16 +40,14 @@ int main(int argc, char **argv)
     // The simulated side keeps a record of everything; a fresh one now and
     // then keeps that from growing into the figures.
     const auto freshReader = [&] {
-        if (link.hidHandle)
-            link.closeHid();
+        link.close();
         FakeHid::reset();
         model = std::make_unique<ReaderModel>();
         FakeHid::attach(model.get());
-        if (!link.openHid()) {
+        if (!link.open(ReaderLink::Transport::Hid)) {
             std::fprintf(stderr, "hidwritebench: the simulated reader did not open\n");
             std::exit(2);
         }
-        link.hidOpen = true;
     };
 
     std::vector<double> writes, builds;
@@ -62,14 +60,14 @@ int main(int argc, char **argv)
         builds.push_back(Bench::elapsedMs(clock));
 
         clock.start();
-        const int sent = sequence.run([&link](const QByteArray &frame) { return link.sendOneWay(frame); });
+        const int sent = sequence.run([&link](const QByteArray &frame) { return link.send(frame); });
         writes.push_back(Bench::elapsedMs(clock));
         if (sent != sequence.count() || built != sequence.count() || model->settingsDoneCount() == 0) {
             std::fprintf(stderr, "hidwritebench: the write did not go through\n");
             return 2;
         }
     }
-    link.closeHid();
+    link.close();
     FakeHid::reset();
 
     const double write = Bench::median(writes);

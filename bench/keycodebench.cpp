@@ -5,7 +5,7 @@
 // the cheapest conversion of one character to one byte there is.
 #include "benchutil.h"
 
-#include "app/textcodec.h"
+#include "settings/textcodec.h"
 #include "settings/keycodes.h"
 
 #include <QCoreApplication>

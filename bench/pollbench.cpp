@@ -9,8 +9,8 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QSerialPort>
 #include <QTabWidget>
+#include <QTimer>
 #include <QTextEdit>
 
 #include <algorithm>
@@ -82,10 +82,9 @@ public:
             qFatal("the output tab is not showing");
         // The port the poll reads; no timer, the polls come from here.
         ReaderLink &link = window.link();
-        if (!link.openSerial(pty.portName()))
+        if (!link.open(ReaderLink::Transport::Serial, pty.portName()))
             qFatal("cannot open %s", qPrintable(pty.portName()));
-        link.serialOpen = true;
-        link.connected = true;
+        link.findChild<QTimer *>()->stop();
         QCoreApplication::processEvents();
     }
 
@@ -94,13 +93,13 @@ public:
     qint64 feedOne()
     {
         const QByteArray chunk = stream.next();
-        QSerialPort *port = window.link().serialPort;
+        ReaderLink &link = window.link();
         pty.inject(chunk);
-        while (port->bytesAvailable() < chunk.size())
+        while (link.bytesWaiting() < chunk.size())
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
         QElapsedTimer clock;
         clock.start();
-        QMetaObject::invokeMethod(&window, "onReadyRead", Qt::DirectConnection);
+        link.pollNow();
         const qint64 ns = clock.nsecsElapsed();
         shown += chunk.size();
         // What the poll left for the event loop: layout, scroll bars, paint.

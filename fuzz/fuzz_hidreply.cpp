@@ -71,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (status.kbCountry)
         FuzzSupport::consume(std::uint32_t(kbCountryIndex(*status.kbCountry)));
 
-    const ReaderSettings legacy = decodeLegacyHidStatus(reply);
+    const ReaderSettings legacy = decodeHidStatus(reply, SettingsSource::LegacyHid);
     FUZZ_CHECK(legacy.source == SettingsSource::LegacyHid);
     FUZZ_CHECK(!legacy.kbCountry);
     checkStatus(reply, legacy, LegacyFlagsOffset, LegacyVersionOffset);
@@ -79,11 +79,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const std::optional<QByteArray> block = decodeHidBlock(reply);
     checkBlock(reply, block, 0, SettingsSource::Hid);
     // The window checks a block with the same sum the link layer computes.
-    if (block) {
-        const auto *bytes = reinterpret_cast<const unsigned char *>(reply.constData());
-        FUZZ_CHECK(BlockChecksum(bytes, quint8(block->size())) == quint8(reply[int(block->size()) + 1]));
-    }
-    checkBlock(reply, decodeLegacyHidBlock(reply), 1, SettingsSource::LegacyHid);
+    if (block)
+        FUZZ_CHECK(BlockChecksum(reply, int(block->size())) == quint8(reply[int(block->size()) + 1]));
+    checkBlock(reply, decodeHidBlock(reply, SettingsSource::LegacyHid), 1, SettingsSource::LegacyHid);
     FuzzSupport::consume(legacyTraceChecksum(reply));
     return 0;
 }

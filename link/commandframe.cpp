@@ -35,10 +35,10 @@ quint8 NextSeqNo(quint8 current)
     return current == 255 ? 1 : quint8(current + 1);
 }
 
-quint8 BlockChecksum(const unsigned char *block, quint8 n)
+quint8 BlockChecksum(const QByteArray &block, int n)
 {
     unsigned sum = 0;
-    for (int i = 0; i <= n; ++i)
-        sum += block[i];
+    for (int i = 0; i <= n && i < block.size(); ++i)
+        sum += quint8(block[i]);
     return quint8(sum);
 }

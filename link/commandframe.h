@@ -71,7 +71,6 @@ constexpr int EchoOffset = 48;
 constexpr int VersionOffset = 56;
 constexpr int VersionLength = 8;
 } // namespace HidReply
-using HidReplyBuffer = std::array<unsigned char, 256>;
 
 // The sequence number runs 1..255 and never takes 0, so that a zeroed
 // reply can never pass for an echo of it.
@@ -80,5 +79,6 @@ quint8 NextSeqNo(quint8 current);
 // The complement that the reader puts at reply offset 48 for request seq.
 inline quint8 expectedEcho(quint8 seq) { return quint8(~seq); }
 
-// 8-bit sum of block[0..n], the count byte included.
-quint8 BlockChecksum(const unsigned char *block, quint8 n);
+// 8-bit sum of block[0..n], the count byte included. Bytes past the end of
+// block count as zero, as in a zeroed reply buffer.
+quint8 BlockChecksum(const QByteArray &block, int n);

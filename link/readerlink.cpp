@@ -1,79 +1,198 @@
 #include "readerlink.h"
 
-#include "app/platform.h"
+#include "link/hiddevice.h"
+#include "link/platform.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QSerialPort>
-#include <QTimer>
-
-#include <hidapi.h>
 
 #include <cstring>
-
-void traceHidError(hid_device *device)
-{
-    const wchar_t *text = hid_error(device);
-    const QString error = text ? QString::fromWCharArray(text) : QString();
-    qDebug("Error: %ls\n", qUtf16Printable(error));
-}
 
 ReaderLink::ReaderLink(QObject *parent)
     : QObject(parent)
 {
+    m_poll.setInterval(PollIntervalMs);
+    connect(&m_poll, &QTimer::timeout, this, &ReaderLink::pollNow);
 }
 
 ReaderLink::~ReaderLink()
 {
-    delete serialPort;
+    close();
+}
+
+bool ReaderLink::usbReaderPresent()
+{
+    return HidDevice::open(VendorId, ProductId) != nullptr;
+}
+
+bool ReaderLink::open(Transport transport, const QString &portName)
+{
+    // A device the test command holds goes only once the new one is open:
+    // hidapi then stays up in between, and no handle is left behind.
+    std::unique_ptr<HidDevice> held = m_transport == Transport::None ? std::move(m_hid) : nullptr;
+    close();
+    switch (transport) {
+    case Transport::Hid:
+        if (!openHid())
+            return false;
+        break;
+    case Transport::Serial:
+        if (!openSerial(portName))
+            return false;
+        m_poll.start();
+        break;
+    case Transport::None:
+        return false;
+    }
+    m_transport = transport;
+    return true;
+}
+
+bool ReaderLink::openHid()
+{
+    QString why;
+    m_hid = HidDevice::open(VendorId, ProductId, &why);
+    if (!m_hid) {
+        fail(why);
+        return false;
+    }
+    return true;
+}
+
+bool ReaderLink::openSerial(const QString &typedName)
+{
+    // The object of an earlier attempt is replaced, not reused: it may
+    // still hold the state of a port that failed.
+    delete m_port;
+    m_port = new QSerialPort(this);
+    const QString name = Platform::serialPortSystemName(typedName);
+    m_port->setPortName(name);
+    m_port->setBaudRate(QSerialPort::Baud9600);
+    m_port->setFlowControl(QSerialPort::NoFlowControl);
+    m_port->setParity(QSerialPort::NoParity);
+    m_port->setDataBits(QSerialPort::Data8);
+    m_port->setStopBits(QSerialPort::OneStop);
+    m_port->open(QIODevice::ReadWrite);
+    if (!m_port->isOpen()) {
+        fail(QStringLiteral("%1: %2").arg(Platform::serialPortLocation(name), m_port->errorString()));
+        return false;
+    }
+    connect(m_port, &QSerialPort::errorOccurred, this,
+            [this](QSerialPort::SerialPortError error) { onSerialError(error); });
+    return true;
+}
+
+void ReaderLink::close()
+{
+    m_poll.stop();
+    if (m_port && m_port->isOpen())
+        m_port->close();
+    m_hid.reset();
+    m_transport = Transport::None;
+}
+
+QString ReaderLink::location() const
+{
+    switch (m_transport) {
+    case Transport::Hid:
+        return QString::fromLocal8Bit(m_hid->path());
+    case Transport::Serial:
+        return Platform::serialPortLocation(m_port->portName());
+    case Transport::None:
+        break;
+    }
+    return QString();
 }
 
 quint8 ReaderLink::NextSeqNo()
 {
-    seqNo = ::NextSeqNo(seqNo);
-    return seqNo;
+    m_seqNo = ::NextSeqNo(m_seqNo);
+    return m_seqNo;
+}
+
+std::optional<QByteArray> ReaderLink::exchange(const QByteArray &frame, SeqAt seqAt)
+{
+    if (!m_hid) {
+        fail(QStringLiteral("No USB reader is open"));
+        return std::nullopt;
+    }
+    const quint8 seq = NextSeqNo();
+    HidReport request;
+    if (seqAt == SeqAt::ReportTail) {
+        request = HidReport::fromFrame(frame, seq);
+    } else {
+        QByteArray withSeq = frame;
+        withSeq[3] = char(seq);
+        request = HidReport::fromFrame(withSeq);
+    }
+    QByteArray reply(HidReply::ReadLength, '\0');
+    if (!HidExchange(request, reinterpret_cast<unsigned char *>(reply.data()), seq))
+        return std::nullopt;
+    return reply;
 }
 
 bool ReaderLink::HidExchange(const HidReport &request, unsigned char *reply, quint8 seq)
 {
-    if (!hidHandle)
-        return false;
     int failedWrites = 0;
-    while (hid_write(hidHandle, request.data(), HidReport::Size) < 0) {
+    while (m_hid->write(request.data(), HidReport::Size) < 0) {
         qDebug("Unable to write Get Attach PreAmble Data command\n");
-        traceHidError(hidHandle);
-        if (++failedWrites == 3)
+        traceHidError();
+        if (++failedWrites == 3) {
+            fail(QStringLiteral("%1: %2").arg(QString::fromLocal8Bit(m_hid->path()), m_hid->errorText()));
             return false;
+        }
     }
 
-    // A blocking hid_read never returns from a silent reader, and one that
-    // was pulled out fails every read at once; the pause before each read
-    // keeps the latter from spinning, the clock bounds both.
+    // Each read returns as soon as a report comes; one that answers an older
+    // request is passed over and the next read starts at once. The clock
+    // bounds the whole wait, since a silent reader sends nothing at all.
     QElapsedTimer sinceWrite;
     sinceWrite.start();
-    while (sinceWrite.elapsed() + ReadPauseMs <= ExchangeBoundMs) {
-        Platform::sleepMs(ReadPauseMs);
-        std::memset(reply, 0, 4);
+    for (;;) {
         const qint64 left = ExchangeBoundMs - sinceWrite.elapsed();
-        const int wait = int(qBound(qint64(0), left, qint64(ReadWaitMs)));
-        const int n = hid_read_timeout(hidHandle, reply, HidReply::ReadLength, wait);
+        if (left <= 0)
+            break;
+        const int wait = int(qMin<qint64>(left, ReadWaitMs));
+        QElapsedTimer thisRead;
+        thisRead.start();
+        std::memset(reply, 0, 4);
+        const int n = m_hid->read(reply, HidReply::ReadLength, wait);
         if (n < 0)
             qDebug("Unable to read PreAmble Data \n");
         qDebug("Read = %x %x %x", unsigned(reply[48]), unsigned(reply[49]), unsigned(reply[50]));
         if (n > 0 && reply[HidReply::EchoOffset] == expectedEcho(seq))
             return true;
+        // A device that was pulled out fails every read at once; waiting out
+        // the read keeps that from spinning.
+        if (n < 0)
+            Platform::sleepMs(int(wait - thisRead.elapsed()));
     }
     qDebug("No matching reply within %d ms\n", ExchangeBoundMs);
+    fail(QStringLiteral("No matching reply within %1 ms").arg(ExchangeBoundMs));
+    return false;
+}
+
+bool ReaderLink::send(const QByteArray &frame)
+{
+    switch (m_transport) {
+    case Transport::Serial:
+        return SerialSend(frame);
+    case Transport::Hid:
+        return HidSend(HidReport::fromFrame(frame));
+    case Transport::None:
+        break;
+    }
+    fail(QStringLiteral("No reader is connected"));
     return false;
 }
 
 bool ReaderLink::HidSend(const HidReport &request)
 {
-    if (!hidHandle)
-        return false;
-    if (hid_write(hidHandle, request.data(), HidReport::Size) < 0) {
+    if (m_hid->write(request.data(), HidReport::Size) < 0) {
         qDebug("Unable to write()\n");
-        traceHidError(hidHandle);
+        traceHidError();
+        fail(QStringLiteral("%1: %2").arg(QString::fromLocal8Bit(m_hid->path()), m_hid->errorText()));
         return false;
     }
     return true;
@@ -81,69 +200,69 @@ bool ReaderLink::HidSend(const HidReport &request)
 
 bool ReaderLink::SerialSend(const QByteArray &frame)
 {
-    if (!serialPort || !serialPort->isOpen())
+    if (!m_port->isOpen()) {
+        fail(QStringLiteral("The serial port is closed"));
         return false;
-    serialPort->clearError();
-    if (serialPort->write(frame) != frame.size())
-        return false;
+    }
+    m_port->clearError();
+    const bool taken = m_port->write(frame) == frame.size();
     // Hand the bytes to the driver now, so that a port that has gone away
     // is noticed by the write that found it, not at some later poll.
-    serialPort->flush();
-    return serialPort->isOpen() && serialPort->error() == QSerialPort::NoError;
+    if (taken)
+        m_port->flush();
+    if (taken && m_port->isOpen() && m_port->error() == QSerialPort::NoError)
+        return true;
+    fail(QStringLiteral("%1: %2").arg(Platform::serialPortLocation(m_port->portName()), m_port->errorString()));
+    return false;
 }
 
-bool ReaderLink::sendOneWay(const QByteArray &frameOrReport)
+bool ReaderLink::drain(int timeoutMs)
 {
-    if (serialOpen)
-        return SerialSend(frameOrReport);
-    return HidSend(HidReport::fromFrame(frameOrReport.mid(HidReport::FrameOffset)));
-}
-
-void ReaderLink::stopPolling()
-{
-    if (!pollTimer)
-        return;
-    pollTimer->stop();
-    pollTimer->deleteLater();
-    pollTimer = nullptr;
-}
-
-bool ReaderLink::openHid()
-{
-    hidHandle = hid_open(VendorId, ProductId, nullptr);
-    return hidHandle != nullptr;
-}
-
-void ReaderLink::closeHid()
-{
-    if (hidHandle)
-        hid_close(hidHandle);
-    hid_exit();
-    hidHandle = nullptr;
-}
-
-bool ReaderLink::openSerial(const QString &typedName)
-{
-    delete serialPort;
-    serialPort = new QSerialPort;
-    serialPort->setPortName(Platform::serialPortSystemName(typedName));
-    serialPort->setBaudRate(QSerialPort::Baud9600);
-    serialPort->setFlowControl(QSerialPort::NoFlowControl);
-    serialPort->setParity(QSerialPort::NoParity);
-    serialPort->setDataBits(QSerialPort::Data8);
-    serialPort->setStopBits(QSerialPort::OneStop);
-    serialPort->open(QIODevice::ReadWrite);
-    if (!serialPort->isOpen())
+    if (m_transport != Transport::Serial)
+        return m_transport == Transport::Hid;
+    QElapsedTimer clock;
+    clock.start();
+    while (m_port->isOpen() && m_port->bytesToWrite() > 0 && clock.elapsed() < timeoutMs)
+        m_port->waitForBytesWritten(int(qMax<qint64>(1, timeoutMs - clock.elapsed())));
+    if (!m_port->isOpen() || m_port->bytesToWrite() > 0) {
+        fail(QStringLiteral("The serial port did not send every byte"));
         return false;
-    connect(serialPort, &QSerialPort::errorOccurred, this,
-            [this](QSerialPort::SerialPortError error) { onSerialError(error); });
+    }
+    // The driver has the bytes; the line may not have sent them yet.
+    if (!Platform::drainSerialPort(*m_port)) {
+        fail(QStringLiteral("The serial port did not send every byte"));
+        return false;
+    }
     return true;
 }
 
-void ReaderLink::closeSerial()
+bool ReaderLink::sendTestRequest()
 {
-    if (serialPort && serialPort->isOpen())
-        serialPort->close();
+    if (!m_hid) {
+        QString why;
+        m_hid = HidDevice::open(VendorId, ProductId, &why);
+        if (!m_hid) {
+            qDebug("unable to open device\n");
+            fail(why);
+            return false;
+        }
+    }
+    return exchange(commandFrame(CmdGetPreAmble)).has_value();
+}
+
+qint64 ReaderLink::bytesWaiting() const
+{
+    return m_transport == Transport::Serial ? m_port->bytesAvailable() : 0;
+}
+
+void ReaderLink::pollNow()
+{
+    if (m_transport != Transport::Serial || !m_port->isOpen())
+        return;
+    const qint64 available = m_port->bytesAvailable();
+    if (available == 0)
+        return;
+    emit received(available > 0 ? m_port->read(available) : QByteArray());
 }
 
 void ReaderLink::onSerialError(int error)
@@ -153,9 +272,17 @@ void ReaderLink::onSerialError(int error)
     // time-out only means a wait ended early, not that the port failed.
     if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError)
         return;
-    if (!serialPort || !serialPort->isOpen())
+    if (m_transport != Transport::Serial || !m_port->isOpen())
         return;
-    qDebug("Serial port error %d: %ls\n", error, qUtf16Printable(serialPort->errorString()));
-    serialPort->close();
-    emit serialPortFailed();
+    const QString reason =
+        QStringLiteral("%1: %2").arg(Platform::serialPortLocation(m_port->portName()), m_port->errorString());
+    qDebug("Serial port error %d: %ls\n", error, qUtf16Printable(m_port->errorString()));
+    fail(reason);
+    close();
+    emit lost(Transport::Serial, reason);
+}
+
+void ReaderLink::traceHidError()
+{
+    qDebug("Error: %ls\n", qUtf16Printable(m_hid->errorText()));
 }

@@ -2,79 +2,105 @@
 
 #include "link/commandframe.h"
 
+#include <QByteArray>
 #include <QObject>
+#include <QString>
+#include <QTimer>
 
+#include <memory>
+#include <optional>
+
+class HidDevice;
 class QSerialPort;
-class QTimer;
-struct hid_device_;
-typedef struct hid_device_ hid_device;
 
-// The connection to the reader: which transport is open, its handle or port,
-// the serial poll timer and the rolling sequence number of HID requests.
-// Invariants: at most one of hidOpen and serialOpen, and only while connected;
-// pollTimer exists exactly while serialOpen.
+// The connection to the reader. It alone opens, uses and closes the USB
+// device and the serial port, runs the serial poll and counts the sequence
+// numbers of USB requests; callers hand it bare command frames and get
+// replies, received bytes and, when something fails, errorString().
 class ReaderLink : public QObject
 {
     Q_OBJECT
 
 public:
-    static constexpr unsigned short VendorId = 0x0416;
-    static constexpr unsigned short ProductId = 0xF100;
-    static constexpr int ReadPauseMs = 300;
-    // A reader that stops answering must not hold the window for ever.
+    enum class Transport { None, Hid, Serial };
+    Q_ENUM(Transport)
+
+    static constexpr quint16 VendorId = 0x0416;
+    static constexpr quint16 ProductId = 0xF100;
+    // A reader that stops answering must not hold the caller for ever.
     static constexpr int ExchangeBoundMs = 3000;
-    // How long one read waits for a report that has not come yet; a reply
-    // later than that is picked up by the read after the next pause.
+    // How long one read waits for a report.
     static constexpr int ReadWaitMs = 300;
+    static constexpr int PollIntervalMs = 100;
 
     explicit ReaderLink(QObject *parent = nullptr);
     ~ReaderLink() override;
 
-    bool connected = false;
-    bool hidOpen = false;
-    bool serialOpen = false;
-    hid_device *hidHandle = nullptr;
-    QSerialPort *serialPort = nullptr;
-    QTimer *pollTimer = nullptr;
-    quint8 seqNo = 1;
+    // Whether a reader is attached over USB: opens it and closes it again.
+    static bool usbReaderPresent();
+
+    // Opens the reader over transport (portName as the user typed it, for
+    // Serial), closing whatever was open first. Over serial the poll starts.
+    // False with errorString() set when it did not open.
+    bool open(Transport transport, const QString &portName = QString());
+    // The one teardown: the poll stops, the port closes, the USB device
+    // (also one the test command holds) is released. Safe to repeat.
+    void close();
+
+    Transport transport() const { return m_transport; }
+    bool isOpen() const { return m_transport != Transport::None; }
+    // What is open: the hidraw path or the serial port's system location.
+    QString location() const;
+    // The last failure, in words a user can act on.
+    QString errorString() const { return m_error; }
+
+    // Where a request carries its sequence number: at report offset 49, or
+    // as P1 (the read-once layout, offset 49 then stays zero).
+    enum class SeqAt { ReportTail, FirstParameter };
+
+    // A USB request and its reply. Takes the next sequence number, builds the
+    // report around frame, writes it (three attempts) and reads until a
+    // reply echoes the number, within ExchangeBoundMs. The reply is the
+    // buffer hid_read filled (HidReply::ReadLength bytes).
+    std::optional<QByteArray> exchange(const QByteArray &frame, SeqAt seqAt = SeqAt::ReportTail);
+    // One frame, no reply awaited: in a report over USB, bare over serial.
+    bool send(const QByteArray &frame);
+    // Over serial: waits until everything written has left the computer.
+    bool drain(int timeoutMs = 2000);
 
     quint8 NextSeqNo();
+    quint8 seqNo() const { return m_seqNo; }
 
-    // Writes request (three attempts), then pauses and reads until a reply
-    // echoes ~seq at offset 48. False when every write failed or no matching
-    // reply came within ExchangeBoundMs of the write (no read starts later
-    // than that, none waits past it). A null hidHandle gives false at once.
-    bool HidExchange(const HidReport &request, unsigned char *reply, quint8 seq);
-    // One write, no reply awaited. A null hidHandle gives false at once.
-    bool HidSend(const HidReport &request);
-    // Writes a bare frame to the serial port. False when the port is not
-    // open or did not take every byte.
-    bool SerialSend(const QByteArray &frame);
-    // One frame of a one-way sequence built for the open transport: a bare
-    // frame over the serial port, a whole 65-byte report over USB.
-    bool sendOneWay(const QByteArray &frameOrReport);
+    // The bring-up test command, a preamble read over USB whose reply is not
+    // used. Without a USB connection the reader is opened for it and held
+    // (a later test command reuses it, open() and close() release it).
+    bool sendTestRequest();
 
-    // Stops the serial poll. The timer is deleted once any tick that is
-    // being delivered has finished.
-    void stopPolling();
-
-    // hid_open of the reader into hidHandle.
-    bool openHid();
-    // hid_close and hid_exit; hidHandle becomes null.
-    void closeHid();
-    // Replaces the port object of an earlier attempt, sets 9600 8N1 without
-    // flow control and opens it for reading and writing.
-    bool openSerial(const QString &typedName);
-    void closeSerial();
+    // Serial bytes that arrived and wait for the next poll.
+    qint64 bytesWaiting() const;
+    // The poll the timer runs: takes what arrived and emits received().
+    void pollNow();
 
 signals:
-    // The open serial port reported an error (adapter pulled, far end gone).
-    // The port has already been closed when this is emitted.
-    void serialPortFailed();
+    // Everything one poll took from the serial port, in order.
+    void received(const QByteArray &chunk);
+    // The port or the device went away; the link has closed already.
+    void lost(ReaderLink::Transport transport, const QString &reason);
 
 private:
+    bool openHid();
+    bool openSerial(const QString &typedName);
+    bool HidExchange(const HidReport &request, unsigned char *reply, quint8 seq);
+    bool HidSend(const HidReport &request);
+    bool SerialSend(const QByteArray &frame);
     void onSerialError(int error);
-};
+    void traceHidError();
+    void fail(const QString &why) { m_error = why; }
 
-// Traces hid_error's text as "Error: %ls\n".
-void traceHidError(hid_device *device);
+    Transport m_transport = Transport::None;
+    std::unique_ptr<HidDevice> m_hid;
+    QSerialPort *m_port = nullptr;
+    QTimer m_poll{this};
+    quint8 m_seqNo = 1;
+    QString m_error;
+};

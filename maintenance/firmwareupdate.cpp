@@ -1,59 +1,9 @@
 #include "firmwareupdate.h"
 
-#include <QCloseEvent>
 #include <QDir>
 #include <QEventLoop>
-#include <QProgressDialog>
 
-namespace {
-
-// A progress bar with no known end. It has no way out: stopping a firmware
-// writer half-way would leave the reader without firmware.
-class BusyIndicator : public QProgressDialog
-{
-public:
-    explicit BusyIndicator(QWidget *parent)
-        : QProgressDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
-    {
-        setObjectName(QStringLiteral("FirmwareWriterBusy"));
-        setWindowTitle(QStringLiteral("Firmware Update"));
-        setLabelText(QStringLiteral("The firmware writer is running.\n"
-                                    "Please wait until it has finished."));
-        setCancelButton(nullptr);
-        setAutoReset(false);
-        setAutoClose(false);
-        setRange(0, 0);
-        setWindowModality(Qt::ApplicationModal);
-    }
-
-    void finish()
-    {
-        finished = true;
-        hide();
-    }
-
-protected:
-    void reject() override
-    {
-        if (finished)
-            QProgressDialog::reject();
-    }
-
-    void closeEvent(QCloseEvent *event) override
-    {
-        if (finished)
-            QProgressDialog::closeEvent(event);
-        else
-            event->ignore();
-    }
-
-private:
-    bool finished = false;
-};
-
-} // namespace
-
-WriterRun runFirmwareWriter(const QString &program, QWidget *window)
+WriterRun runFirmwareWriter(const QString &program, const std::function<void(bool)> &running)
 {
     QProcess process;
     QEventLoop loop;
@@ -75,12 +25,13 @@ WriterRun runFirmwareWriter(const QString &program, QWidget *window)
     if (process.state() == QProcess::NotRunning)
         ended = true;
     if (!ended) {
-        BusyIndicator busy(window);
-        busy.show();
+        if (running)
+            running(true);
         // A quit that came before exec() would be lost; hence the flag.
         while (!ended)
             loop.exec();
-        busy.finish();
+        if (running)
+            running(false);
     }
 
     WriterRun run;

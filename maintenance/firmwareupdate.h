@@ -3,7 +3,7 @@
 #include <QProcess>
 #include <QString>
 
-class QWidget;
+#include <functional>
 
 // How a run of the firmware writer ended.
 struct WriterRun
@@ -18,9 +18,9 @@ struct WriterRun
 
 // Runs program with no arguments, its channels open for reading and writing
 // and never fed, until it ends by itself. The event loop keeps running
-// meanwhile, so the window keeps painting, while a modal busy indicator over
-// window takes the user's input.
-WriterRun runFirmwareWriter(const QString &program, QWidget *window);
+// meanwhile; running(true) is called once the program runs and
+// running(false) once it has ended, so that the caller can show that it waits.
+WriterRun runFirmwareWriter(const QString &program, const std::function<void(bool running)> &running = {});
 
 // Where program is looked for: its absolute, cleaned path in native form.
 QString firmwareWriterLocation(const QString &program);

@@ -1,7 +1,8 @@
 #include "readersettings.h"
 
-#include "app/textcodec.h"
+#include "link/commandframe.h"
 #include "settings/keycodes.h"
+#include "settings/textcodec.h"
 
 using namespace ReaderSettingsWire;
 
@@ -24,14 +25,6 @@ std::optional<QByteArray> bytesAt(const QByteArray &bytes, int from, int count)
     return bytes.mid(from, count);
 }
 
-quint8 sum8(const QByteArray &bytes, int last)
-{
-    unsigned sum = 0;
-    for (int i = 0; i <= last && i < bytes.size(); ++i)
-        sum += quint8(bytes[i]);
-    return quint8(sum);
-}
-
 // Count at countAt, codes right behind it, then the 8-bit sum of everything
 // from offset 0 up to the last code.
 std::optional<QByteArray> checkedBlock(const QByteArray &reply, int countAt)
@@ -41,7 +34,7 @@ std::optional<QByteArray> checkedBlock(const QByteArray &reply, int countAt)
         return std::nullopt;
     const int checksumAt = countAt + 1 + *n;
     const std::optional<quint8> checksum = byteAt(reply, checksumAt);
-    if (!checksum || *checksum != sum8(reply, checksumAt - 1))
+    if (!checksum || *checksum != BlockChecksum(reply, checksumAt - 1))
         return std::nullopt;
     return reply.mid(countAt + 1, *n);
 }
@@ -81,42 +74,36 @@ bool operator==(const ReaderSettings &a, const ReaderSettings &b)
         && a.removeData == b.removeData;
 }
 
-ReaderSettings decodeHidStatus(const QByteArray &reply)
+ReaderSettings decodeHidStatus(const QByteArray &reply, SettingsSource layout)
 {
+    struct Layout
+    {
+        int flags, outputStart, outputLength, kbCountry, version;
+    };
+    constexpr Layout current{HidFlagsOffset, HidOutputStartOffset, HidOutputLengthOffset, HidKbCountryOffset,
+                             HidVersionOffset};
+    constexpr Layout readOnce{LegacyFlagsOffset, LegacyOutputStartOffset, LegacyOutputLengthOffset, -1,
+                              LegacyVersionOffset};
+    const Layout &at = layout == SettingsSource::LegacyHid ? readOnce : current;
+
     ReaderSettings s;
-    s.source = SettingsSource::Hid;
-    s.firmwareVersion = bytesAt(reply, HidVersionOffset, VersionLength);
-    s.flags = byteAt(reply, HidFlagsOffset);
-    s.outputStart = byteAt(reply, HidOutputStartOffset);
-    s.outputLength = byteAt(reply, HidOutputLengthOffset);
-    s.kbCountry = byteAt(reply, HidKbCountryOffset);
+    s.source = layout == SettingsSource::LegacyHid ? SettingsSource::LegacyHid : SettingsSource::Hid;
+    s.firmwareVersion = bytesAt(reply, at.version, VersionLength);
+    s.flags = byteAt(reply, at.flags);
+    s.outputStart = byteAt(reply, at.outputStart);
+    s.outputLength = byteAt(reply, at.outputLength);
+    s.kbCountry = byteAt(reply, at.kbCountry);
     return s;
 }
 
-std::optional<QByteArray> decodeHidBlock(const QByteArray &reply)
+std::optional<QByteArray> decodeHidBlock(const QByteArray &reply, SettingsSource layout)
 {
-    return checkedBlock(reply, 0);
-}
-
-ReaderSettings decodeLegacyHidStatus(const QByteArray &reply)
-{
-    ReaderSettings s;
-    s.source = SettingsSource::LegacyHid;
-    s.firmwareVersion = bytesAt(reply, LegacyVersionOffset, VersionLength);
-    s.flags = byteAt(reply, LegacyFlagsOffset);
-    s.outputStart = byteAt(reply, LegacyOutputStartOffset);
-    s.outputLength = byteAt(reply, LegacyOutputLengthOffset);
-    return s;
-}
-
-std::optional<QByteArray> decodeLegacyHidBlock(const QByteArray &reply)
-{
-    return checkedBlock(reply, 1);
+    return checkedBlock(reply, layout == SettingsSource::LegacyHid ? 1 : 0);
 }
 
 quint8 legacyTraceChecksum(const QByteArray &reply)
 {
-    return sum8(reply, byteAt(reply, 1).value_or(0));
+    return BlockChecksum(reply, byteAt(reply, 1).value_or(0));
 }
 
 bool isSerialSettingsReply(const QByteArray &chunk)

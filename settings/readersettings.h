@@ -82,19 +82,16 @@ constexpr int SerialBlockOverhead = 5;
 // ---- USB -----------------------------------------------------------------
 
 // Version, flags, outputs and keyboard country of a status reply. Offsets the
-// reply does not reach stay absent.
-ReaderSettings decodeHidStatus(const QByteArray &reply);
+// reply does not reach stay absent. The read-once path (layout LegacyHid)
+// has the version at 55..62, flags at 9, outputs at 10 and 11 and no
+// keyboard country.
+ReaderSettings decodeHidStatus(const QByteArray &reply, SettingsSource layout = SettingsSource::Hid);
 
 // The key codes of a data-block reply (count at 0, codes at 1..n, checksum at
 // n+1), or nothing when the count exceeds MaxReadCodes or the checksum does
-// not match.
-std::optional<QByteArray> decodeHidBlock(const QByteArray &reply);
-
-// The read-once path: status with version at 55..62, flags at 9, outputs at
-// 10 and 11; blocks with the count at 1, codes at 2..n+1 and at n+2 the 8-bit
-// sum of bytes 0..n+1.
-ReaderSettings decodeLegacyHidStatus(const QByteArray &reply);
-std::optional<QByteArray> decodeLegacyHidBlock(const QByteArray &reply);
+// not match. On the read-once path the count is at 1, the codes at 2..n+1
+// and at n+2 the 8-bit sum of bytes 0..n+1.
+std::optional<QByteArray> decodeHidBlock(const QByteArray &reply, SettingsSource layout = SettingsSource::Hid);
 // The sum that path traces for the remove data: bytes 0..n, one fewer than it
 // compares. Bytes past the reply count as the zeroes of the reply buffer.
 quint8 legacyTraceChecksum(const QByteArray &reply);

@@ -1,5 +1,6 @@
 #include "settingsread.h"
 
+#include "link/commandframe.h"
 #include "link/readerlink.h"
 
 #include <QDebug>
@@ -7,11 +8,6 @@
 namespace SettingsRead {
 
 namespace {
-
-QByteArray replyBytes(const HidReplyBuffer &reply)
-{
-    return QByteArray(reinterpret_cast<const char *>(reply.data()), HidReply::ReadLength);
-}
 
 const char *blockTrace(Step step)
 {
@@ -37,16 +33,21 @@ std::optional<QByteArray> ReaderSettings::*blockField(Step step)
     }
 }
 
-ReaderSettings decodeStep(Step step, const HidReplyBuffer &reply)
+void traceBlock(const char *format, const QByteArray &reply)
+{
+    qDebug(format, int(quint8(reply[0])), unsigned(quint8(reply[1])), unsigned(quint8(reply[2])),
+           unsigned(quint8(reply[3])), unsigned(quint8(reply[4])));
+}
+
+ReaderSettings decodeStep(Step step, const QByteArray &reply)
 {
     if (step == Step::Status)
-        return decodeHidStatus(replyBytes(reply));
+        return decodeHidStatus(reply);
 
-    qDebug(blockTrace(step), int(reply[0]), unsigned(reply[1]), unsigned(reply[2]),
-           unsigned(reply[3]), unsigned(reply[4]));
+    traceBlock(blockTrace(step), reply);
     ReaderSettings decoded;
     decoded.source = SettingsSource::Hid;
-    decoded.*blockField(step) = decodeHidBlock(replyBytes(reply));
+    decoded.*blockField(step) = decodeHidBlock(reply);
     return decoded;
 }
 
@@ -67,28 +68,16 @@ quint8 commandOf(Step step)
     return CmdGetStatus;
 }
 
-HidReport hidRequest(quint8 code, quint8 seq)
-{
-    return HidReport::fromFrame(commandFrame(code), seq);
-}
-
-HidReport legacyHidRequest(quint8 code, quint8 seq)
-{
-    return HidReport::fromFrame(commandFrame(code, seq));
-}
-
 HidResult overHid(ReaderLink &link, const StepDecoded &onStep)
 {
     HidResult result;
     for (const Step step : {Step::Status, Step::PreAmble, Step::PostAmble, Step::RemoveData}) {
-        HidReplyBuffer reply;
-        reply.fill(0);
-        const quint8 seq = link.NextSeqNo();
-        if (!link.HidExchange(hidRequest(commandOf(step), seq), reply.data(), seq)) {
+        const std::optional<QByteArray> reply = link.exchange(commandFrame(commandOf(step)));
+        if (!reply) {
             result.failedAt = step;
             return result;
         }
-        const ReaderSettings decoded = decodeStep(step, reply);
+        const ReaderSettings decoded = decodeStep(step, *reply);
         result.settings.merge(decoded);
         if (onStep)
             onStep(step, decoded);
@@ -96,11 +85,51 @@ HidResult overHid(ReaderLink &link, const StepDecoded &onStep)
     return result;
 }
 
+bool readOnceOverHid(ReaderLink &link, const std::function<void(const ReaderSettings &)> &onDecoded)
+{
+    const auto exchange = [&link](quint8 code) {
+        return link.exchange(commandFrame(code), ReaderLink::SeqAt::FirstParameter);
+    };
+
+    // A reply that never came is not decoded: a zeroed buffer is not the
+    // reader's answer. The other steps still run, as they always did.
+    const std::optional<QByteArray> status = exchange(CmdGetStatus);
+    bool allAnswered = status.has_value();
+    if (status)
+        onDecoded(decodeHidStatus(*status, SettingsSource::LegacyHid));
+
+    struct Block
+    {
+        quint8 code;
+        const char *trace;
+        std::optional<QByteArray> ReaderSettings::*field;
+    };
+    const Block blocks[] = {
+        {CmdGetPreAmble, "PreAmble Len=%d %x %x %x %x", &ReaderSettings::preAmble},
+        {CmdGetPostAmble, "PostAmble Len=%d %x %x %x %x", &ReaderSettings::postAmble},
+        {CmdGetRemoveData, "Remove Data Len=%d %x %x %x %x", &ReaderSettings::removeData},
+    };
+    for (const Block &block : blocks) {
+        const std::optional<QByteArray> reply = exchange(block.code);
+        if (!reply) {
+            allAnswered = false;
+            continue;
+        }
+        traceBlock(block.trace, *reply);
+        if (block.code == CmdGetRemoveData)
+            qDebug("Checksum = %x", unsigned(legacyTraceChecksum(*reply)));
+        ReaderSettings decoded;
+        decoded.source = SettingsSource::LegacyHid;
+        decoded.*block.field = decodeHidBlock(*reply, SettingsSource::LegacyHid);
+        onDecoded(decoded);
+    }
+    return allAnswered;
+}
+
 QByteArrayList serialRequests()
 {
-    return {commandFrame(CmdGetStatus),   commandFrame(CmdFlags),
-            commandFrame(CmdOutput),      commandFrame(CmdGetPreAmble),
-            commandFrame(CmdGetPostAmble), commandFrame(CmdGetRemoveData)};
+    return {commandFrame(CmdGetStatus),   commandFrame(CmdFlags),        commandFrame(CmdOutput),
+            commandFrame(CmdGetPreAmble), commandFrame(CmdGetPostAmble), commandFrame(CmdGetRemoveData)};
 }
 
 } // namespace SettingsRead

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "link/commandframe.h"
 #include "settings/readersettings.h"
 
 #include <QByteArrayList>
@@ -41,10 +40,11 @@ HidResult overHid(ReaderLink &link, const StepDecoded &onStep = {});
 // The command code of a step.
 quint8 commandOf(Step step);
 
-// A read request: the frame with P1..P4 = 0 and seq at offset 49.
-HidReport hidRequest(quint8 code, quint8 seq);
-// The read-once path's request: seq as P1 (offset 4), offset 49 left zero.
-HidReport legacyHidRequest(quint8 code, quint8 seq);
+// The older read-once path over USB: the sequence number travels as P1, the
+// replies have the read-once layout. A step whose exchange fails is skipped
+// and the rest still run; onDecoded gets what each answered step delivered.
+// True when every exchange was answered.
+bool readOnceOverHid(ReaderLink &link, const std::function<void(const ReaderSettings &decoded)> &onDecoded);
 
 // The six bare frames of a serial read, in the order the reply is parsed:
 // status, flags, output, preamble, postamble, remove data; P1..P4 = 0.

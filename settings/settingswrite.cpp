@@ -11,10 +11,6 @@
 namespace {
 
 constexpr quint8 WriteValues = 0x01;
-constexpr int BlockCountOffset = 4;
-constexpr int BlockCodesOffset = 5;
-// ESC 'B' code n in front of the codes of a serial data block.
-constexpr int SerialBlockHeader = 4;
 
 constexpr quint8 HidSteps[] = {CmdFlags,       CmdOutput,       CmdKbCountry,    CmdSetPreAmble,
                                CmdSetPostAmble, CmdSetRemoveData, CmdSettingsDone};
@@ -117,14 +113,14 @@ QByteArray SettingsWriteSequence::dataBlock(quint8 code, const QString &text,
 
     const QByteArray codes =
         encodeKeyCodes(text, tracePreAmble ? KeyCodeTrace::PreAmble : KeyCodeTrace::Off);
-    HidReport report = HidReport::fromFrame(commandFrame(code).left(3));
-    report[BlockCountOffset] = quint8(codes.size());
-    std::copy(codes.cbegin(), codes.cend(), report.data() + BlockCodesOffset);
-    if (hid)
-        return report.toByteArray();
+    QByteArray frame = commandFrame(code).left(3);
+    frame.append(char(quint8(codes.size())));
+    frame.append(codes);
     // The serial frame runs over the text's length, not the count: a text
     // with bracketed names leaves zero bytes behind its codes.
-    return report.toByteArray().mid(HidReport::FrameOffset, SerialBlockHeader + int(text.size()));
+    if (!hid)
+        frame.append(QByteArray(int(text.size()) - int(codes.size()), '\0'));
+    return frame;
 }
 
 QByteArray SettingsWriteSequence::frame(int step) const
@@ -155,7 +151,7 @@ QByteArray SettingsWriteSequence::frame(int step) const
         bare = guardedFrame(CmdSettingsDone);
         break;
     }
-    return m_transport == WriteTransport::Hid ? HidReport::fromFrame(bare).toByteArray() : bare;
+    return bare;
 }
 
 int SettingsWriteSequence::run(const std::function<bool(const QByteArray &)> &send) const

@@ -65,10 +65,9 @@ public:
     // What to tell the user when overlongTexts() is not empty.
     QString refusalText() const;
 
-    // The bytes of frame step (0-based) as the transport takes them: the
-    // whole 65-byte report over USB, the bare frame over the serial port.
-    // Emits the step's traces. Must not be called when overlongTexts() is
-    // not empty.
+    // The bare frame of step (0-based); the link puts it in a report over
+    // USB. Emits the step's traces. Must not be called when overlongTexts()
+    // is not empty.
     QByteArray frame(int step) const;
 
     // Builds and hands each frame to send in order, stopping at the first

@@ -83,7 +83,7 @@ void ChangeModeTest::declinedQuestionChangesNothing()
     MainWindow w;
     connectAndShow(w, serial);
     const int writesBefore = int(FakeHid::attemptedWrites().size());
-    hid_device *handle = w.link().hidHandle;
+    const int opensBefore = FakeHid::openCount();
 
     boxes->answer = QMessageBox::StandardButton(answer);
     TraceCapture traces;
@@ -104,14 +104,15 @@ void ChangeModeTest::declinedQuestionChangesNothing()
     QCOMPARE(model->changeModeCount(), 0);
     QVERIFY(traces.lines().isEmpty());
     QVERIFY(w.isVisible());
-    QVERIFY(w.link().connected);
-    QCOMPARE(w.link().serialOpen, serial);
-    QCOMPARE(w.link().hidOpen, !serial);
-    QCOMPARE(w.link().hidHandle, handle);
+    QVERIFY(w.link().isOpen());
+    QCOMPARE(connectedOverSerial(w), serial);
+    QCOMPARE(connectedOverUsb(w), !serial);
+    QCOMPARE(FakeHid::openCount(), opensBefore);
+    QCOMPARE(FakeHid::openHandleCount(), serial ? 0 : 1);
     QCOMPARE(text(w, "ConnectBut"), QStringLiteral("Disconnect"));
     QCOMPARE(text(w, "ChangeModeBut"), changeModeText);
     QVERIFY(widget(w, "ChangeModeBut")->isEnabled());
-    QCOMPARE(liveTimers(w).size(), serial ? 1 : 0);
+    QCOMPARE(activeTimers(w).size(), serial ? 1 : 0);
 }
 
 void ChangeModeTest::confirmedSwitchSendsFrameAndCloses_data()
@@ -135,13 +136,11 @@ void ChangeModeTest::confirmedSwitchSendsFrameAndCloses()
     if (serial) {
         QTRY_COMPARE(pty->received(), changeModeFrame);
         QCOMPARE(int(FakeHid::writtenReports().size()), writesBefore);
-        QVERIFY(!w.link().serialPort->isOpen());
-        QVERIFY(liveTimers(w).isEmpty());
+        QVERIFY(activeTimers(w).isEmpty());
     } else {
         const QList<QByteArray> written = FakeHid::writtenReports().mid(writesBefore);
         QCOMPARE(written.size(), 1);
         QCOMPARE(written.first(), QByteArray(1, '\0') + changeModeFrame + QByteArray(56, '\0'));
-        QVERIFY(w.link().hidHandle == nullptr);
         QCOMPARE(FakeHid::openHandleCount(), 0);
         QCOMPARE(FakeHid::calls().mid(FakeHid::calls().size() - 2),
                  (QStringList{QStringLiteral("hid_close"), QStringLiteral("hid_exit")}));
@@ -149,7 +148,7 @@ void ChangeModeTest::confirmedSwitchSendsFrameAndCloses()
     QCOMPARE(model->changeModeCount(), 1);
 
     QVERIFY(!w.isVisible());
-    QVERIFY(!w.link().connected && !w.link().serialOpen && !w.link().hidOpen);
+    QVERIFY(!w.link().isOpen() && !connectedOverSerial(w) && !connectedOverUsb(w));
     QCOMPARE(text(w, "ConnectBut"), QStringLiteral("Connect Device"));
     QVERIFY(!widget(w, "ChangeModeBut")->isEnabled());
     QVERIFY(!widget(w, "tabWidget")->isEnabled());
@@ -162,7 +161,7 @@ void ChangeModeTest::refusedUsbWriteKeepsWindowOpenAndConnected()
     FakeHid::attach(model.get());
     MainWindow w;
     connectAndShow(w, false);
-    hid_device *handle = w.link().hidHandle;
+    const int opensBefore = FakeHid::openCount();
 
     FakeHid::refuseWrites(1);
     TraceCapture traces;
@@ -172,8 +171,8 @@ void ChangeModeTest::refusedUsbWriteKeepsWindowOpenAndConnected()
                                           QStringLiteral("Error: Connection timed out\n")}));
     QCOMPARE(model->changeModeCount(), 0);
     QVERIFY(w.isVisible());
-    QVERIFY(w.link().connected && w.link().hidOpen);
-    QCOMPARE(w.link().hidHandle, handle);
+    QVERIFY(w.link().isOpen() && connectedOverUsb(w));
+    QCOMPARE(FakeHid::openCount(), opensBefore);
     QCOMPARE(FakeHid::openHandleCount(), 1);
     QCOMPARE(text(w, "ConnectBut"), QStringLiteral("Disconnect"));
     QVERIFY(widget(w, "ChangeModeBut")->isEnabled());
@@ -197,10 +196,10 @@ void ChangeModeTest::serialPortLostWhileAskingKeepsWindowOpen()
     };
     click(w, "ChangeModeBut");
     QCOMPARE(boxes->boxes.size(), 1);
-    QTRY_VERIFY(!w.link().serialOpen);
+    QTRY_VERIFY(shownDisconnected(w));
     QCOMPARE(model->changeModeCount(), 0);
     QVERIFY(w.isVisible());
-    QVERIFY(!w.link().connected);
+    QVERIFY(!w.link().isOpen());
     QCOMPARE(text(w, "ConnectBut"), QStringLiteral("Connect Device"));
 }
 

@@ -1,6 +1,6 @@
 // The worker that makes a label count through the code page.
 #include "app/charthread.h"
-#include "app/textcodec.h"
+#include "settings/textcodec.h"
 
 #include <QElapsedTimer>
 #include <QLabel>

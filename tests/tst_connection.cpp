@@ -74,7 +74,7 @@ void ConnectionTest::startsWithSerialWhenNoReaderIsPresent()
     QVERIFY(!widget<QRadioButton>(w, "USBKB_radcmd")->isChecked());
     QVERIFY(widget(w, "SerialNameEdit")->isEnabled());
     QCOMPARE(widget<QLineEdit>(w, "SerialNameEdit")->text(), QStringLiteral("COM6"));
-    QVERIFY(w.link().hidHandle == nullptr);
+    QCOMPARE(FakeHid::openHandleCount(), 0);
 }
 
 void ConnectionTest::startsWithUsbAndReleasesTheProbedReader()
@@ -84,7 +84,6 @@ void ConnectionTest::startsWithUsbAndReleasesTheProbedReader()
     QVERIFY(widget<QRadioButton>(w, "USBKB_radcmd")->isChecked());
     QVERIFY(!widget(w, "SerialNameEdit")->isEnabled());
     QCOMPARE(widget<QLineEdit>(w, "SerialNameEdit")->text(), QStringLiteral("COM6"));
-    QVERIFY(w.link().hidHandle == nullptr);
     QCOMPARE(FakeHid::openHandleCount(), 0);
     QCOMPARE(FakeHid::closeCount(), 1);
     QCOMPARE(FakeHid::exitCount(), 1);
@@ -109,7 +108,7 @@ void ConnectionTest::startsWithEmptyFormAndFilledPickers()
     // constructor set the tab state to 0; it follows the user from then on.
     QCOMPARE(widget<QTabWidget>(w, "tabWidget")->currentIndex(), 1);
     QCOMPARE(int(w.currentTabIndex()), 0);
-    QCOMPARE(int(w.link().seqNo), 1);
+    QCOMPARE(int(w.link().seqNo()), 1);
     QCOMPARE(connectText(w), QStringLiteral("Connect Device"));
     for (const char *name : connectionWidgets)
         QVERIFY2(!widget(w, name)->isEnabled() || !widget(w, "tabWidget")->isEnabled(), name);
@@ -151,24 +150,23 @@ void ConnectionTest::controlsFollowTheConnectionState()
 
     TraceCapture traces;
     click(w, "ConnectBut");
-    QVERIFY(w.link().connected);
-    QCOMPARE(w.link().serialOpen, serial);
-    QCOMPARE(w.link().hidOpen, !serial);
+    QVERIFY(w.link().isOpen());
+    QCOMPARE(connectedOverSerial(w), serial);
+    QCOMPARE(connectedOverUsb(w), !serial);
     QCOMPARE(connectText(w), QStringLiteral("Disconnect"));
     QCOMPARE(widget<QPushButton>(w, "ChangeModeBut")->text(), changeModeText);
     for (const char *name : connectionWidgets)
         QVERIFY2(widget(w, name)->isEnabled(), name);
-    QCOMPARE(liveTimers(w).size(), serial ? 1 : 0);
+    QCOMPARE(activeTimers(w).size(), serial ? 1 : 0);
 
     click(w, "ConnectBut");
-    QVERIFY(!w.link().connected && !w.link().hidOpen && !w.link().serialOpen);
-    QVERIFY(w.link().hidHandle == nullptr);
+    QVERIFY(!w.link().isOpen());
     QCOMPARE(connectText(w), QStringLiteral("Connect Device"));
     QCOMPARE(widget<QPushButton>(w, "ChangeModeBut")->text(), changeModeText);
     for (const char *name : connectionWidgets)
         QVERIFY2(!widget(w, name)->isEnabled(), name);
     QCOMPARE(traces.count(disconnectTrace), 1);
-    QVERIFY(liveTimers(w).isEmpty());
+    QVERIFY(activeTimers(w).isEmpty());
     QCOMPARE(FakeHid::openHandleCount(), 0);
 }
 
@@ -180,8 +178,8 @@ void ConnectionTest::failedOpenReadsReconnectAndRetriesWithCheckedInterface()
     click(w, "ConnectBut");
     QCOMPARE(connectText(w), QStringLiteral("Reconnect"));
     QCOMPARE(traces.lines(), QStringList{QStringLiteral("unable to open com device\n")});
-    QVERIFY(!w.link().connected && !w.link().serialOpen);
-    QVERIFY(liveTimers(w).isEmpty());
+    QVERIFY(!w.link().isOpen() && !connectedOverSerial(w));
+    QVERIFY(activeTimers(w).isEmpty());
     QVERIFY(!widget(w, "tabWidget")->isEnabled());
 
     // Still no reader on USB.
@@ -195,7 +193,7 @@ void ConnectionTest::failedOpenReadsReconnectAndRetriesWithCheckedInterface()
     FakeHid::attach(model.get());
     click(w, "ConnectBut");
     QCOMPARE(connectText(w), QStringLiteral("Disconnect"));
-    QVERIFY(w.link().hidOpen);
+    QVERIFY(connectedOverUsb(w));
     QCOMPARE(FakeHid::opens().last().productId, FakeHid::ReaderProductId);
 }
 
@@ -206,14 +204,14 @@ void ConnectionTest::serialThenUsbBehavesLikeAFirstConnection()
     MainWindow w;
     QVERIFY(connectOverSerial(w, *pty));
     click(w, "ConnectBut");
-    QVERIFY(!w.link().serialOpen);
+    QVERIFY(!connectedOverSerial(w));
 
     QTest::qWait(50);
     pty->clearRecords();
     connectOverUsb(w);
-    QVERIFY(w.link().hidOpen && w.link().connected && !w.link().serialOpen);
+    QVERIFY(connectedOverUsb(w) && w.link().isOpen() && !connectedOverSerial(w));
     QCOMPARE(widget<QPushButton>(w, "ChangeModeBut")->text(), QStringLiteral("to Serial"));
-    QVERIFY(liveTimers(w).isEmpty());
+    QVERIFY(activeTimers(w).isEmpty());
     QTest::qWait(250); // a surviving poll or port would show by now
     QVERIFY(pty->received().isEmpty());
 }
@@ -226,12 +224,11 @@ void ConnectionTest::farEndClosingDisconnectsAndStopsPolling()
 
     TraceCapture traces;
     pty->closeMaster();
-    QTRY_VERIFY_WITH_TIMEOUT(!w.link().serialOpen, 2000);
+    QTRY_VERIFY_WITH_TIMEOUT(shownDisconnected(w), 2000);
     QCOMPARE(connectText(w), QStringLiteral("Connect Device"));
-    QVERIFY(!w.link().connected);
+    QVERIFY(!w.link().isOpen());
     QCOMPARE(traces.count(QStringLiteral("Pasq_Device disconnect")), 1);
-    QVERIFY(!w.link().serialPort->isOpen());
-    QVERIFY(liveTimers(w).isEmpty());
+    QVERIFY(activeTimers(w).isEmpty());
 
     // A port left open would keep reporting errors; a closed one is quiet.
     traces.clear();

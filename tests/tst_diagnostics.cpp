@@ -64,6 +64,7 @@ private slots:
     void testCommandOpensTheReaderAndSendsAPreambleRead();
     void testCommandUsesAnOpenConnection();
     void testCommandWithoutReaderKeepsSequenceNumber();
+    void testCommandsReaderGoesWithTheNextConnection();
     void pauseAndStopWithoutWorkerDoNothing();
 };
 
@@ -71,6 +72,8 @@ void DiagnosticsTest::init()
 {
     startCase();
     model->state().outputStart = 0x0A; // a byte that needs its leading zero
+    // The dump's first read comes right after its write.
+    model->setReplyLatencyMs(0);
 }
 
 void DiagnosticsTest::cleanup()
@@ -87,7 +90,8 @@ void DiagnosticsTest::dumpReadsDescriptorsAndOneReport()
     FakeHid::setString(FakeHid::Descriptor::Manufacturer, QStringLiteral("Ünïcode Works"));
     {
         MainWindow w;
-        const quint8 seq = w.link().seqNo;
+        const quint8 seq = w.link().seqNo();
+        const int initsBefore = FakeHid::initCount();
         TraceCapture traces;
         w.threadStart();
 
@@ -101,7 +105,7 @@ void DiagnosticsTest::dumpReadsDescriptorsAndOneReport()
                      + dumpOf(reply));
         QVERIFY(traces.lines().contains(QStringLiteral("0a ")));
 
-        QCOMPARE(FakeHid::initCount(), 1);
+        QCOMPARE(FakeHid::initCount(), initsBefore + 1);
         const FakeHid::OpenCall open = FakeHid::opens().last();
         QCOMPARE(open.productId, FakeHid::DiagnosticProductId);
         QVERIFY(!open.withSerialNumber && open.opened);
@@ -109,10 +113,9 @@ void DiagnosticsTest::dumpReadsDescriptorsAndOneReport()
         QCOMPARE(FakeHid::writtenReports(), QList<QByteArray>{reportOf("1B4200000000000D")});
 
         // The device stays open, outside the connection.
-        QVERIFY(w.link().hidHandle != nullptr);
         QCOMPARE(FakeHid::openHandleCount(), 1);
-        QVERIFY(!w.link().connected && !w.link().hidOpen);
-        QCOMPARE(w.link().seqNo, seq);
+        QVERIFY(!w.link().isOpen() && !connectedOverUsb(w));
+        QCOMPARE(w.link().seqNo(), seq);
     }
     QCOMPARE(FakeHid::openHandleCount(), 0);
 }
@@ -205,7 +208,7 @@ void DiagnosticsTest::dumpWithoutReaderOnlySaysSo()
     TraceCapture traces;
     w.threadStart();
     QCOMPARE(traces.lines(), QStringList{noDevice});
-    QVERIFY(w.link().hidHandle == nullptr);
+    QCOMPARE(FakeHid::openHandleCount(), 0);
     QVERIFY(FakeHid::attemptedWrites().isEmpty());
 }
 
@@ -216,12 +219,11 @@ void DiagnosticsTest::dumpThatCannotOpenKeepsTheConnectionsHandle()
     MainWindow w;
     QVERIFY(connectOverUsb(w));
     boxes->boxes.clear(); // the connect's own read
-    hid_device *handle = w.link().hidHandle;
 
     TraceCapture traces;
     w.threadStart();
     QCOMPARE(traces.lines(), QStringList{noDevice});
-    QCOMPARE(w.link().hidHandle, handle);
+    QVERIFY(connectedOverUsb(w));
     QCOMPARE(FakeHid::openHandleCount(), 1);
 }
 
@@ -236,9 +238,9 @@ void DiagnosticsTest::testCommandOpensTheReaderAndSendsAPreambleRead()
     QCOMPARE(FakeHid::openCount(), opensBefore + 1);
     QCOMPARE(FakeHid::opens().last().productId, FakeHid::ReaderProductId);
     QCOMPARE(FakeHid::writtenReports(), QList<QByteArray>{reportOf("1B4220000000000D", 2)});
-    QCOMPARE(int(w.link().seqNo), 2);
-    QVERIFY(w.link().hidHandle != nullptr);
-    QVERIFY(!w.link().connected && !w.link().hidOpen);
+    QCOMPARE(int(w.link().seqNo()), 2);
+    QCOMPARE(FakeHid::openHandleCount(), 1);
+    QVERIFY(!w.link().isOpen());
     // The reader's answer was awaited, and not shown anywhere.
     QCOMPARE(model->usbPending(), 0);
     QVERIFY(!traces.lines().contains(noDevice));
@@ -250,16 +252,15 @@ void DiagnosticsTest::testCommandUsesAnOpenConnection()
     MainWindow w;
     QVERIFY(connectOverUsb(w));
     boxes->boxes.clear(); // the connect's own read
-    hid_device *handle = w.link().hidHandle;
     const int opensBefore = FakeHid::openCount();
-    const quint8 seq = w.link().seqNo;
+    const quint8 seq = w.link().seqNo();
     const int writesBefore = int(FakeHid::writtenReports().size());
 
     w.TestButClick();
     QCOMPARE(FakeHid::openCount(), opensBefore);
-    QCOMPARE(w.link().hidHandle, handle);
+    QCOMPARE(FakeHid::openHandleCount(), 1);
     const quint8 sent = NextSeqNo(seq);
-    QCOMPARE(w.link().seqNo, sent);
+    QCOMPARE(w.link().seqNo(), sent);
     QCOMPARE(FakeHid::writtenReports().mid(writesBefore),
              QList<QByteArray>{reportOf("1B4220000000000D", sent)});
 }
@@ -270,9 +271,28 @@ void DiagnosticsTest::testCommandWithoutReaderKeepsSequenceNumber()
     TraceCapture traces;
     w.TestButClick();
     QCOMPARE(traces.lines(), QStringList{noDevice});
-    QCOMPARE(int(w.link().seqNo), 1);
-    QVERIFY(w.link().hidHandle == nullptr);
+    QCOMPARE(int(w.link().seqNo()), 1);
+    QCOMPARE(FakeHid::openHandleCount(), 0);
     QVERIFY(FakeHid::attemptedWrites().isEmpty());
+}
+
+void DiagnosticsTest::testCommandsReaderGoesWithTheNextConnection()
+{
+    FakeHid::attach(model.get());
+    MainWindow w;
+    click(w, "TestBut");
+    QCOMPARE(FakeHid::openHandleCount(), 1);
+    const int exitsBefore = FakeHid::exitCount();
+
+    QVERIFY(connectOverUsb(w));
+    boxes->boxes.clear(); // the connect's own read
+    QCOMPARE(FakeHid::openHandleCount(), 1);
+    click(w, "ConnectBut");
+    QCOMPARE(FakeHid::openHandleCount(), 0);
+    // hidapi went down once, after the last handle (the fake hidapi records
+    // a shut-down under an open handle as a violation).
+    QCOMPARE(FakeHid::exitCount(), exitsBefore + 1);
+    QCOMPARE(FakeHid::calls().last(), QStringLiteral("hid_exit"));
 }
 
 void DiagnosticsTest::pauseAndStopWithoutWorkerDoNothing()

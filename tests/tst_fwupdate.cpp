@@ -1,7 +1,7 @@
 // The firmware update: the ISP command on each transport, releasing the
 // reader, and running the writer program from the working directory.
 #include "app/mainwindow.h"
-#include "app/platform.h"
+#include "link/platform.h"
 #include "link/readerlink.h"
 
 #include "support/fakehid.h"
@@ -119,9 +119,9 @@ void FwUpdateTest::watch(MainWindow &w, DuringRun &seen, QTimer &timer)
         if (!busy || !busy->isVisible())
             return;
         seen.busyShown = true;
-        seen.connected = w.link().connected;
+        seen.connected = w.link().isOpen();
         seen.openHandles = FakeHid::openHandleCount();
-        seen.serialPortOpen = w.link().serialPort && w.link().serialPort->isOpen();
+        seen.serialPortOpen = connectedOverSerial(w);
         seen.windowVisible = w.isVisible();
     });
     timer.start(20);
@@ -177,7 +177,7 @@ void FwUpdateTest::sendsIspAndRunsWriterAfterReleasingReader()
 
     QVERIFY(boxes->boxes.isEmpty());
     QVERIFY(w.isVisible());
-    QVERIFY(!w.link().connected && !w.link().hidOpen && !w.link().serialOpen);
+    QVERIFY(!w.link().isOpen() && !connectedOverUsb(w) && !connectedOverSerial(w));
     QCOMPARE(widget<QPushButton>(w, "ConnectBut")->text(), QStringLiteral("Connect Device"));
     QVERIFY(!widget(w, "tabWidget")->isEnabled());
 }
@@ -199,7 +199,7 @@ void FwUpdateTest::refusedIspWritesAreRetried()
     FakeHid::attach(model.get());
     MainWindow w;
     connectAndShow(w, false);
-    hid_device *handle = w.link().hidHandle;
+    const int opensBefore = FakeHid::openCount();
     const int attemptsBefore = int(FakeHid::attemptedWrites().size());
 
     FakeHid::refuseWrites(refused);
@@ -222,7 +222,7 @@ void FwUpdateTest::refusedIspWritesAreRetried()
         QCOMPARE(model->ispModeCount(), 1);
         QCOMPARE(runs().size(), 1);
         QVERIFY(boxes->boxes.isEmpty());
-        QVERIFY(!w.link().connected);
+        QVERIFY(!w.link().isOpen());
         return;
     }
 
@@ -237,8 +237,8 @@ void FwUpdateTest::refusedIspWritesAreRetried()
     QVERIFY2(clock.elapsed() < 1000, "no pause before a writer that is not started");
     QVERIFY(runs().isEmpty());
     QCOMPARE(model->ispModeCount(), 0);
-    QVERIFY(w.link().connected && w.link().hidOpen);
-    QCOMPARE(w.link().hidHandle, handle);
+    QVERIFY(w.link().isOpen() && connectedOverUsb(w));
+    QCOMPARE(FakeHid::openCount(), opensBefore);
     QCOMPARE(FakeHid::openHandleCount(), 1);
     QCOMPARE(widget<QPushButton>(w, "ConnectBut")->text(), QStringLiteral("Disconnect"));
 }
@@ -279,7 +279,7 @@ void FwUpdateTest::writerThatCannotStartIsReported()
     QVERIFY2(box.text.contains(where), qPrintable(box.text));
 
     QVERIFY(w.isVisible());
-    QVERIFY(!w.link().connected && !w.link().hidOpen);
+    QVERIFY(!w.link().isOpen() && !connectedOverUsb(w));
     QCOMPARE(FakeHid::openHandleCount(), 0);
     QCOMPARE(widget<QPushButton>(w, "ConnectBut")->text(), QStringLiteral("Connect Device"));
 }
@@ -317,7 +317,7 @@ void FwUpdateTest::writerEndingBadly()
         QCOMPARE(boxes->boxes.first().title, QStringLiteral("Firmware Update"));
         QVERIFY(boxes->boxes.first().text.contains(QStringLiteral("stopped unexpectedly")));
     }
-    QVERIFY(!w.link().connected);
+    QVERIFY(!w.link().isOpen());
 }
 
 QTEST_MAIN(FwUpdateTest)

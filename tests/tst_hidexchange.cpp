@@ -25,14 +25,9 @@ QString readLine(quint8 b48, quint8 b49 = 0, quint8 b50 = 0)
     return QString::asprintf("Read = %x %x %x", b48, b49, b50);
 }
 
-// Every byte different and none zero, so that a byte the exchange touched
-// shows.
-HidReplyBuffer patterned()
+QByteArray reportOf(const QByteArray &frame, quint8 seq)
 {
-    HidReplyBuffer reply;
-    for (size_t i = 0; i < reply.size(); ++i)
-        reply[i] = quint8(0x80 + i % 0x7F);
-    return reply;
+    return HidReport::fromFrame(frame, seq).toByteArray();
 }
 
 } // namespace
@@ -47,14 +42,16 @@ private slots:
 
     void exchangeCarriesTheNextSeqNo_data();
     void exchangeCarriesTheNextSeqNo();
+    void replyIsTakenAsSoonAsItComes_data();
+    void replyIsTakenAsSoonAsItComes();
     void olderEchoIsDiscarded_data();
     void olderEchoIsDiscarded();
     void refusedWrites_data();
     void refusedWrites();
     void unpluggedReaderEndsWithinTheBound();
     void silentReaderEndsWithinTheBound();
-    void hidSend_data();
-    void hidSend();
+    void oneWaySend_data();
+    void oneWaySend();
     void closedLinkSendsNothing();
 
 private:
@@ -66,13 +63,11 @@ void HidExchangeTest::init()
     startCase(Boxes::NotCaught);
     FakeHid::attach(model.get());
     link = std::make_unique<ReaderLink>();
-    QVERIFY(link->openHid());
+    QVERIFY(link->open(ReaderLink::Transport::Hid));
 }
 
 void HidExchangeTest::cleanup()
 {
-    if (link && link->hidHandle)
-        link->closeHid();
     link.reset();
     endCase();
 }
@@ -93,23 +88,46 @@ void HidExchangeTest::exchangeCarriesTheNextSeqNo()
     QFETCH(quint8, seq);
     QFETCH(quint8, echo);
 
-    link->seqNo = before;
-    QCOMPARE(link->NextSeqNo(), seq);
-    QCOMPARE(link->seqNo, seq);
-
-    const HidReport request = HidReport::fromFrame(commandFrame(CmdGetStatus), seq);
-    HidReplyBuffer reply = patterned();
+    while (link->seqNo() != before)
+        link->NextSeqNo();
     TraceCapture traces;
+    const std::optional<QByteArray> reply = link->exchange(commandFrame(CmdGetStatus));
+    QVERIFY(reply);
+    QCOMPARE(link->seqNo(), seq);
+
+    QCOMPARE(FakeHid::writtenReports(), QList<QByteArray>{reportOf(commandFrame(CmdGetStatus), seq)});
+    QCOMPARE(traces.lines(), QStringList{readLine(echo)});
+    QCOMPARE(quint8(reply->at(48)), echo);
+    QCOMPARE(reply->mid(56, 8), QByteArray("1BT V2.0"));
+    QCOMPARE(FakeHid::readCount(), 1);
+}
+
+void HidExchangeTest::replyIsTakenAsSoonAsItComes_data()
+{
+    QTest::addColumn<int>("latencyMs");
+    QTest::addColumn<bool>("staleFirst");
+    QTest::addColumn<int>("reads");
+    QTest::newRow("answer after 5 ms") << 5 << false << 1;
+    QTest::newRow("answer after 250 ms") << 250 << false << 1;
+    QTest::newRow("stale echo, then the answer") << 5 << true << 2;
+}
+
+void HidExchangeTest::replyIsTakenAsSoonAsItComes()
+{
+    QFETCH(int, latencyMs);
+    QFETCH(bool, staleFirst);
+    QFETCH(int, reads);
+
+    model->setReplyLatencyMs(latencyMs);
+    model->faults().staleEchoFirst = staleFirst;
     QElapsedTimer clock;
     clock.start();
-    QVERIFY(link->HidExchange(request, reply.data(), seq));
-    QVERIFY2(clock.elapsed() >= ReaderLink::ReadPauseMs, "read before the reader's pause");
-
-    QCOMPARE(FakeHid::writtenReports(), QList<QByteArray>{request.toByteArray()});
-    QCOMPARE(traces.lines(), QStringList{readLine(echo)});
-    QCOMPARE(reply[48], echo);
-    QCOMPARE(QByteArray(reinterpret_cast<const char *>(reply.data()) + 56, 8), QByteArray("1BT V2.0"));
-    QCOMPARE(FakeHid::readCount(), 1);
+    QVERIFY(link->exchange(commandFrame(CmdGetPreAmble)));
+    const qint64 took = clock.elapsed();
+    QCOMPARE(FakeHid::readCount(), reads);
+    // Neither the reply nor the report before it waits for a read to run out.
+    QVERIFY2(took >= latencyMs && took < latencyMs + ReaderLink::ReadWaitMs / 2,
+             qPrintable(QString::number(took)));
 }
 
 void HidExchangeTest::olderEchoIsDiscarded_data()
@@ -117,7 +135,7 @@ void HidExchangeTest::olderEchoIsDiscarded_data()
     QTest::addColumn<bool>("afterOneWay");
     QTest::addColumn<quint8>("staleEcho");
     // The reader's answer to the request before this one comes first.
-    QTest::newRow("older sequence number") << false << quint8(0xFB);
+    QTest::newRow("older sequence number") << false << quint8(0xFE);
     // A one-way command that was answered anyway left its report behind.
     QTest::newRow("answer to a one-way send") << true << quint8(0xFF);
 }
@@ -129,17 +147,16 @@ void HidExchangeTest::olderEchoIsDiscarded()
 
     if (afterOneWay) {
         model->faults().answerOneWay = true;
-        QVERIFY(link->HidSend(HidReport::fromFrame(commandFrame(CmdFlags, 0x01, 0x10))));
+        QVERIFY(link->send(commandFrame(CmdFlags, 0x01, 0x10)));
     } else {
         model->faults().staleEchoFirst = true;
     }
-    const quint8 seq = 5;
-    HidReplyBuffer reply{};
     TraceCapture traces;
-    QVERIFY(link->HidExchange(HidReport::fromFrame(commandFrame(CmdGetPreAmble), seq), reply.data(), seq));
-    QCOMPARE(traces.lines(), (QStringList{readLine(staleEcho), readLine(0xFA)}));
+    const std::optional<QByteArray> reply = link->exchange(commandFrame(CmdGetPreAmble));
+    QVERIFY(reply);
+    QCOMPARE(traces.lines(), (QStringList{readLine(staleEcho), readLine(0xFD)}));
     QCOMPARE(FakeHid::readCount(), 2);
-    QCOMPARE(reply[48], quint8(0xFA));
+    QCOMPARE(quint8(reply->at(48)), quint8(0xFD));
 }
 
 void HidExchangeTest::refusedWrites_data()
@@ -158,13 +175,8 @@ void HidExchangeTest::refusedWrites()
     QFETCH(bool, result);
 
     FakeHid::refuseWrites(refused);
-    const quint8 seq = link->NextSeqNo();
-    HidReplyBuffer reply{};
     TraceCapture traces;
-    QElapsedTimer clock;
-    clock.start();
-    QCOMPARE(link->HidExchange(HidReport::fromFrame(commandFrame(CmdGetStatus), seq), reply.data(), seq),
-             result);
+    QCOMPARE(link->exchange(commandFrame(CmdGetStatus)).has_value(), result);
 
     QStringList expected;
     for (int i = 0; i < refused; ++i)
@@ -175,7 +187,7 @@ void HidExchangeTest::refusedWrites()
     QCOMPARE(FakeHid::attemptedWrites().size(), std::min(refused + 1, 3));
     QCOMPARE(FakeHid::readCount(), result ? 1 : 0);
     if (!result)
-        QVERIFY2(clock.elapsed() < ReaderLink::ReadPauseMs, "paused although nothing was written");
+        QCOMPARE(link->errorString(), QStringLiteral("/dev/hidraw-sim0: Connection timed out"));
 }
 
 void HidExchangeTest::unpluggedReaderEndsWithinTheBound()
@@ -183,42 +195,36 @@ void HidExchangeTest::unpluggedReaderEndsWithinTheBound()
     // The request reaches the reader, then it is pulled out: every read
     // fails at once.
     FakeHid::unplugAfterWrites(1);
-    HidReplyBuffer reply = patterned();
-    const HidReplyBuffer before = reply;
     TraceCapture traces;
     QElapsedTimer clock;
     clock.start();
-    QVERIFY(!link->HidExchange(HidReport::fromFrame(commandFrame(CmdGetStatus), 2), reply.data(), 2));
+    QVERIFY(!link->exchange(commandFrame(CmdGetStatus)));
     const qint64 took = clock.elapsed();
 
-    QVERIFY2(took < 3200, qPrintable(QString::number(took)));
-    // Failed reads wait out the pause each time: about nine, not thousands.
+    QVERIFY2(took < ReaderLink::ExchangeBoundMs + 200, qPrintable(QString::number(took)));
+    // Failed reads wait out their read each time: about ten, not thousands.
     const int reads = FakeHid::readCount();
-    QVERIFY2(reads >= 1 && reads <= ReaderLink::ExchangeBoundMs / ReaderLink::ReadPauseMs,
+    QVERIFY2(reads >= 1 && reads <= ReaderLink::ExchangeBoundMs / ReaderLink::ReadWaitMs,
              qPrintable(QString::number(reads)));
     QStringList expected;
     for (int i = 0; i < reads; ++i)
-        expected << ReadFailed << readLine(before[48], before[49], before[50]);
+        expected << ReadFailed << readLine(0);
     expected << GaveUp;
     QCOMPARE(traces.lines(), expected);
-
-    for (int i = 0; i < 4; ++i)
-        QCOMPARE(reply[size_t(i)], quint8(0));
-    for (size_t i = 4; i < reply.size(); ++i)
-        QCOMPARE(reply[i], before[i]);
+    QCOMPARE(link->errorString(), QStringLiteral("No matching reply within 3000 ms"));
 }
 
 void HidExchangeTest::silentReaderEndsWithinTheBound()
 {
     model->faults().silent = true;
-    HidReplyBuffer reply{};
     TraceCapture traces;
     QElapsedTimer clock;
     clock.start();
-    QVERIFY(!link->HidExchange(HidReport::fromFrame(commandFrame(CmdGetStatus), 2), reply.data(), 2));
+    QVERIFY(!link->exchange(commandFrame(CmdGetStatus)));
     const qint64 took = clock.elapsed();
 
-    QVERIFY2(took > ReaderLink::ReadPauseMs && took < 3200, qPrintable(QString::number(took)));
+    QVERIFY2(took >= ReaderLink::ExchangeBoundMs - 50 && took < ReaderLink::ExchangeBoundMs + 200,
+             qPrintable(QString::number(took)));
     const int reads = FakeHid::readCount();
     QVERIFY(reads >= 1);
     QCOMPARE(traces.count(readLine(0)), reads);
@@ -227,9 +233,10 @@ void HidExchangeTest::silentReaderEndsWithinTheBound()
     for (const QString &call : FakeHid::calls().filter(QStringLiteral("hid_read")))
         QVERIFY2(call.startsWith(QStringLiteral("hid_read_timeout ")) && !call.contains(QStringLiteral(" -1 ")),
                  qPrintable(call));
+    QCOMPARE(link->errorString(), QStringLiteral("No matching reply within 3000 ms"));
 }
 
-void HidExchangeTest::hidSend_data()
+void HidExchangeTest::oneWaySend_data()
 {
     QTest::addColumn<bool>("refuse");
     QTest::addColumn<QStringList>("expected");
@@ -237,30 +244,28 @@ void HidExchangeTest::hidSend_data()
     QTest::newRow("refused") << true << QStringList{QStringLiteral("Unable to write()\n"), Refused};
 }
 
-void HidExchangeTest::hidSend()
+void HidExchangeTest::oneWaySend()
 {
     QFETCH(bool, refuse);
     QFETCH(QStringList, expected);
 
     FakeHid::refuseWrites(refuse ? 1 : 0);
-    const HidReport request = HidReport::fromFrame(guardedFrame(CmdSettingsDone));
     TraceCapture traces;
-    QCOMPARE(link->HidSend(request), !refuse);
+    QCOMPARE(link->send(guardedFrame(CmdSettingsDone)), !refuse);
     QCOMPARE(traces.lines(), expected);
-    QCOMPARE(FakeHid::attemptedWrites(), QList<QByteArray>{request.toByteArray()});
+    QCOMPARE(FakeHid::attemptedWrites(), QList<QByteArray>{reportOf(guardedFrame(CmdSettingsDone), 0)});
     QCOMPARE(FakeHid::readCount(), 0);
     QCOMPARE(model->settingsDoneCount(), refuse ? 0 : 1);
 }
 
 void HidExchangeTest::closedLinkSendsNothing()
 {
-    link->closeHid();
+    link->close();
     const int calls = int(FakeHid::calls().size());
-    HidReplyBuffer reply{};
-    const HidReport request = HidReport::fromFrame(commandFrame(CmdGetStatus), 2);
-    QVERIFY(!link->HidExchange(request, reply.data(), 2));
-    QVERIFY(!link->HidSend(request));
+    QVERIFY(!link->exchange(commandFrame(CmdGetStatus)));
+    QVERIFY(!link->send(commandFrame(CmdGetStatus)));
     QCOMPARE(FakeHid::calls().size(), calls);
+    QCOMPARE(link->seqNo(), quint8(1));
 }
 
 QTEST_GUILESS_MAIN(HidExchangeTest)

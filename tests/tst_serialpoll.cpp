@@ -1,7 +1,7 @@
 // The serial side: bare frames out, the 100 ms poll in, what the output tab
 // shows, and a port whose far end goes away.
 #include "app/mainwindow.h"
-#include "app/textcodec.h"
+#include "settings/textcodec.h"
 #include "link/readerlink.h"
 
 #include "support/faultcheck.h"
@@ -36,7 +36,7 @@ bool connectQuiet(MainWindow &w, PtyReader &pty)
 {
     if (!connectOverSerial(w, pty))
         return false;
-    w.link().pollTimer->stop();
+    pollTimer(w)->stop();
     QTest::qWait(20);
     pollPort(w);
     scanner(w)->clear();
@@ -94,9 +94,9 @@ void SerialPollTest::serialSendWritesBareFrames()
 
     openPty(Answers::Never);
     ReaderLink link;
-    QVERIFY(link.openSerial(pty->portName()));
+    QVERIFY(link.open(ReaderLink::Transport::Serial, pty->portName()));
     for (const QByteArray &frame : frames)
-        QVERIFY(link.SerialSend(frame));
+        QVERIFY(link.send(frame));
     const QByteArray all = frames.join();
     QTRY_COMPARE(pty->received().toHex(' '), all.toHex(' '));
 }
@@ -104,24 +104,26 @@ void SerialPollTest::serialSendWritesBareFrames()
 void SerialPollTest::serialSendWithoutPortFails()
 {
     ReaderLink link;
-    QVERIFY(!link.SerialSend(commandFrame(CmdGetStatus)));
-    QVERIFY(!link.openSerial(QStringLiteral("/dev/tavrin-no-such-port")));
-    QVERIFY(!link.SerialSend(commandFrame(CmdGetStatus)));
+    QVERIFY(!link.send(commandFrame(CmdGetStatus)));
+    QVERIFY(!link.open(ReaderLink::Transport::Serial, QStringLiteral("/dev/tavrin-no-such-port")));
+    QVERIFY2(link.errorString().startsWith(QStringLiteral("/dev/tavrin-no-such-port: ")),
+             qPrintable(link.errorString()));
+    QVERIFY(!link.send(commandFrame(CmdGetStatus)));
 }
 
 void SerialPollTest::failedPortClosesAndReportsOnce()
 {
     openPty(Answers::Never);
     ReaderLink link;
-    QVERIFY(link.openSerial(pty->portName()));
-    QSignalSpy failed(&link, &ReaderLink::serialPortFailed);
+    QVERIFY(link.open(ReaderLink::Transport::Serial, pty->portName()));
+    QSignalSpy failed(&link, &ReaderLink::lost);
     TraceCapture traces;
     pty->closeMaster();
     // Whether the poll notices first or the write does, the port ends closed.
-    QVERIFY(!link.SerialSend(commandFrame(CmdGetStatus)) || QTest::qWaitFor([&] { return failed.size() > 0; }));
+    QVERIFY(!link.send(commandFrame(CmdGetStatus)) || QTest::qWaitFor([&] { return failed.size() > 0; }));
     QTRY_COMPARE(failed.size(), 1);
-    QVERIFY(!link.serialPort->isOpen());
-    QVERIFY(!link.SerialSend(commandFrame(CmdGetStatus)));
+    QVERIFY(!link.isOpen());
+    QVERIFY(!link.send(commandFrame(CmdGetStatus)));
     QCOMPARE(traces.startingWith(QStringLiteral("Serial port error ")).size(), 1);
     QTest::qWait(100);
     QCOMPARE(failed.size(), 1);
@@ -186,7 +188,7 @@ void SerialPollTest::chunksShowAsARebuildWouldShowThem()
     for (const QByteArray &chunk : chunks) {
         QVERIFY(arriveAtPort(w, *pty, chunk));
         pollPort(w);
-        QCOMPARE(w.link().serialPort->bytesAvailable(), qint64(0));
+        QCOMPARE(w.link().bytesWaiting(), qint64(0));
         rebuilt.setText(rebuilt.document()->toPlainText() + TextCodec::cStringToText(chunk));
     }
     QCOMPARE(scanner(w)->toPlainText(), shown);
@@ -205,7 +207,7 @@ void SerialPollTest::zeroByteCutsTheDisplayOnly()
     // Through the running timer, as the program receives.
     pty->inject(QByteArray::fromHex("41420043"));
     QTRY_COMPARE(scanner(w)->toPlainText(), QStringLiteral("AB"));
-    QCOMPARE(w.link().serialPort->bytesAvailable(), qint64(0));
+    QCOMPARE(w.link().bytesWaiting(), qint64(0));
     QTest::qWait(250);
     QCOMPARE(scanner(w)->toPlainText(), QStringLiteral("AB"));
 }
@@ -275,11 +277,11 @@ void SerialPollTest::receptionResumesAfterReconnect()
     QTRY_COMPARE(scanner(w)->toPlainText(), QStringLiteral("first "));
 
     click(w, "ConnectBut");
-    QVERIFY(!w.link().serialOpen);
+    QVERIFY(!connectedOverSerial(w));
     QCOMPARE(scanner(w)->toPlainText(), QStringLiteral("first "));
 
     click(w, "ConnectBut");
-    QVERIFY(w.link().serialOpen && w.link().pollTimer && w.link().pollTimer->isActive());
+    QVERIFY(connectedOverSerial(w) && activeTimers(w).size() == 1);
     QTest::qWait(150);
     pty->inject("second");
     QTRY_COMPARE(scanner(w)->toPlainText(), QStringLiteral("first second"));
@@ -296,11 +298,10 @@ void SerialPollTest::farEndGoneLeavesTheWindowDisconnectedAndIdle()
 
     TraceCapture traces;
     pty->closeMaster();
-    QTRY_VERIFY_WITH_TIMEOUT(!w.link().serialOpen, 2000);
+    QTRY_VERIFY_WITH_TIMEOUT(shownDisconnected(w), 2000);
     QCOMPARE(widget<QPushButton>(w, "ConnectBut")->text(), QStringLiteral("Connect Device"));
-    QVERIFY(!w.link().connected);
-    QVERIFY(!w.link().serialPort->isOpen());
-    QVERIFY(!w.link().pollTimer);
+    QVERIFY(!w.link().isOpen());
+    QVERIFY(activeTimers(w).isEmpty());
     QCOMPARE(scanner(w)->toPlainText(), shown);
 
     const QStringList lines = traces.lines();

@@ -17,6 +17,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 
@@ -79,9 +80,8 @@ QByteArray sixFrames()
 // A HID link as a connect leaves it, without the connect's own read.
 void openUsbWithoutRead(MainWindow &w)
 {
-    QVERIFY(w.link().openHid());
-    w.link().hidOpen = true;
-    w.link().connected = true;
+    QVERIFY(w.link().open(ReaderLink::Transport::Hid));
+    widget<QPushButton>(w, "ConnectBut")->setText(QStringLiteral("Disconnect"));
     w.SetIButtonControlsEnabled(true);
 }
 
@@ -298,7 +298,7 @@ void SettingsReadTest::serialReadIsAnsweredByThePoll()
     boxes->onBox = [&](const SeenBox &) { labelDuringBox = text(w, "FWLbl"); };
     TraceCapture traces;
     click(w, "ConnectBut");
-    QVERIFY(w.link().serialOpen);
+    QVERIFY(connectedOverSerial(w));
     QCOMPARE(boxes->texts(), QStringList{ReadOk});
     QCOMPARE(labelDuringBox, NotRead); // the box comes before any reply
 
@@ -323,7 +323,7 @@ void SettingsReadTest::serialReadSwitchesKbCountryOffAfterThreeFrames()
     openPty(Answers::Never);
     MainWindow w;
     connectOverSerial(w, *pty);
-    QVERIFY(w.link().connected);
+    QVERIFY(w.link().isOpen());
     QTRY_COMPARE(pty->received(), sixFrames());
     pty->clearRecords();
     boxes->boxes.clear();
@@ -359,7 +359,7 @@ void SettingsReadTest::serialWriteToAGonePortIsNotSuccess()
     openPty();
     MainWindow w;
     connectOverSerial(w, *pty);
-    QVERIFY(w.link().connected);
+    QVERIFY(w.link().isOpen());
     QTRY_COMPARE(text(w, "FWLbl"), QStringLiteral("F/W Version: 1BT V2.0"));
     boxes->boxes.clear();
 
@@ -370,7 +370,7 @@ void SettingsReadTest::serialWriteToAGonePortIsNotSuccess()
     QCOMPARE(boxes->boxes.first().title, QStringLiteral("Read Status"));
     QCOMPARE(boxes->boxes.first().buttons, QMessageBox::StandardButtons(QMessageBox::Yes));
     QCOMPARE(traces.startingWith(QStringLiteral("Unable to write settings request")).size(), 1);
-    QTRY_VERIFY(!w.link().serialOpen);
+    QTRY_VERIFY(shownDisconnected(w));
 }
 
 void SettingsReadTest::serialReplyFillsTheForm_data()

@@ -340,7 +340,7 @@ void TavrinctlTest::readMatchesTheWindowsForm()
     BoxCatcher readBox;
     MainWindow w;
     click(w, "ConnectBut");
-    QVERIFY(w.link().hidOpen);
+    QVERIFY(connectedOverUsb(w));
     QCOMPARE(widget<QLabel>(w, "FWLbl")->text(), "F/W Version: " + j.value("firmware").toString());
     QCOMPARE(widget<QLineEdit>(w, "PreAmbleEdit")->text(), j.value("preamble").toString());
     QCOMPARE(widget<QLineEdit>(w, "PostAmbleEdit")->text(), j.value("postamble").toString());

@@ -1,17 +1,9 @@
 // Command frames, HID output reports, the sequence number and the data-block
 // checksum, byte for byte.
 #include "link/commandframe.h"
+#include "support/hex.h"
 
 #include <QTest>
-
-namespace {
-
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(text);
-}
-
-} // namespace
 
 class CommandFrameTest : public QObject
 {
@@ -145,8 +137,7 @@ void CommandFrameTest::blockChecksum()
 {
     QFETCH(QByteArray, block);
     QFETCH(quint8, sum);
-    const auto *bytes = reinterpret_cast<const unsigned char *>(block.constData());
-    QCOMPARE(BlockChecksum(bytes, bytes[0]), sum);
+    QCOMPARE(BlockChecksum(block, quint8(block[0])), sum);
 }
 
 QTEST_APPLESS_MAIN(CommandFrameTest)

@@ -63,6 +63,8 @@ void TestFakeHid::init()
 {
     FakeHid::reset();
     m_reader = ReaderModel();
+    // These tests read right after writing, as a reader that answers at once.
+    m_reader.setReplyLatencyMs(0);
     FakeHid::attach(&m_reader);
 }
 

@@ -1,5 +1,5 @@
 #include <algorithm>
-#include "app/textcodec.h"
+#include "settings/textcodec.h"
 #include "settings/keycodes.h"
 
 #include <QtTest>

@@ -1,16 +1,12 @@
 #include "readermodel.h"
 #include "readerreplies.h"
+#include "support/hex.h"
 
 #include "link/commandframe.h"
 
 #include <QtTest>
 
 namespace {
-
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(text);
-}
 
 QByteArray usbRequest(const QByteArray &frame, quint8 seq = 0)
 {
@@ -108,6 +104,7 @@ void TestReaderModel::usbReadReplies()
     QFETCH(QByteArray, expected);
 
     ReaderModel model;
+    model.setReplyLatencyMs(0);
     loadReadState(model);
     model.usbWrite(usbRequest(commandFrame(code), seq));
     QCOMPARE(model.usbRead().toHex(' '), expected.toHex(' '));
@@ -133,6 +130,7 @@ void TestReaderModel::serialReadReplies()
     QFETCH(QByteArray, expected);
 
     ReaderModel model;
+    model.setReplyLatencyMs(0);
     loadReadState(model);
     QCOMPARE(joined(model.serialReceive(request)).toHex(' '), expected.toHex(' '));
     // The read answers over USB only where the protocol has a USB reply.
@@ -144,6 +142,7 @@ void TestReaderModel::serialReadReplies()
 void TestReaderModel::serialSettingsRun()
 {
     ReaderModel model;
+    model.setReplyLatencyMs(0);
     loadReadState(model);
     const QByteArray requests = commandFrame(CmdGetStatus) + commandFrame(CmdFlags) + commandFrame(CmdOutput)
         + commandFrame(CmdGetPreAmble) + commandFrame(CmdGetPostAmble) + commandFrame(CmdGetRemoveData);
@@ -238,6 +237,7 @@ void TestReaderModel::serialPieces()
     QFETCH(QByteArray, skipped);
 
     ReaderModel model;
+    model.setReplyLatencyMs(0);
     QByteArray got;
     for (const QByteArray &piece : pieces) {
         QVERIFY2(got.isEmpty(), "answered before the frame was complete");
@@ -250,6 +250,7 @@ void TestReaderModel::serialPieces()
 void TestReaderModel::usbLateReads()
 {
     ReaderModel model;
+    model.setReplyLatencyMs(0);
     model.faults().lateReads = 2;
     model.usbWrite(usbRequest(commandFrame(CmdGetStatus), 9));
     QCOMPARE(model.usbRead(), QByteArray());
@@ -276,6 +277,7 @@ void TestReaderModel::usbStaleEchoFirst()
     QFETCH(quint8, staleEcho);
 
     ReaderModel model;
+    model.setReplyLatencyMs(0);
     model.faults().staleEchoFirst = true;
     model.faults().lateReads = 1;
     model.usbWrite(usbRequest(commandFrame(CmdGetStatus), seq));
@@ -290,6 +292,7 @@ void TestReaderModel::usbStaleEchoFirst()
 void TestReaderModel::usbBadChecksumAndAnswerOneWay()
 {
     ReaderModel model;
+    model.setReplyLatencyMs(0);
     model.state().preAmble = "ABC";
     model.faults().badChecksum = true;
     model.usbWrite(usbRequest(commandFrame(CmdGetPreAmble), 2));
@@ -304,6 +307,7 @@ void TestReaderModel::usbBadChecksumAndAnswerOneWay()
 void TestReaderModel::silentReader()
 {
     ReaderModel model;
+    model.setReplyLatencyMs(0);
     model.faults().silent = true;
     model.usbWrite(usbRequest(commandFrame(CmdGetStatus), 2));
     QCOMPARE(model.usbPending(), 0);
@@ -329,6 +333,7 @@ void TestReaderModel::serialSplitReply()
     QFETCH(int, firstPart);
 
     ReaderModel model;
+    model.setReplyLatencyMs(0);
     model.faults().splitReply = true;
     model.faults().splitAt = splitAt;
     const QByteArray requests = commandFrame(CmdGetStatus) + commandFrame(CmdFlags) + commandFrame(CmdOutput)
@@ -342,6 +347,7 @@ void TestReaderModel::serialSplitReply()
 void TestReaderModel::logAndToken()
 {
     ReaderModel model;
+    model.setReplyLatencyMs(0);
     QStringList sunk;
     model.setLogSink([&sunk](const QString &line) { sunk.append(line); });
     model.serialReceive(hex("1B4200000000000D0000"));

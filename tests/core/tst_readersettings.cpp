@@ -1,5 +1,6 @@
-#include "app/textcodec.h"
+#include "settings/textcodec.h"
 #include "settings/readersettings.h"
+#include "support/hex.h"
 
 #include "readerreplies.h"
 #include "readerstate.h"
@@ -30,11 +31,6 @@ char *toString(const ReaderSettings &s)
 }
 
 namespace {
-
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(text);
-}
 
 ReaderState readerState(quint8 flags = 0x1F, const QByteArray &pre = {}, const QByteArray &post = {},
                         const QByteArray &remove = {})
@@ -346,17 +342,17 @@ void TstReaderSettings::legacyLayout()
     expected.flags = 0x1C;
     expected.outputStart = 0xC8;
     expected.outputLength = 0xFF;
-    QCOMPARE(decodeLegacyHidStatus(status), expected);
+    QCOMPARE(decodeHidStatus(status, SettingsSource::LegacyHid), expected);
     QCOMPARE(outputText(0xC8, SettingsSource::LegacyHid), QStringLiteral("200"));
 
-    QCOMPARE(decodeLegacyHidBlock(legacyBlock("AB")), std::optional<QByteArray>("AB"));
-    QCOMPARE(decodeLegacyHidBlock(legacyBlock(QByteArray())), std::optional<QByteArray>(""));
-    QCOMPARE(decodeLegacyHidBlock(legacyBlock(QByteArray(31, 'x'))).value_or("-").size(), 31);
-    QVERIFY(!decodeLegacyHidBlock(legacyBlock("AB", 1)));
-    QVERIFY(!decodeLegacyHidBlock(legacyBlock(QByteArray(32, 'x'))));
+    QCOMPARE(decodeHidBlock(legacyBlock("AB"), SettingsSource::LegacyHid), std::optional<QByteArray>("AB"));
+    QCOMPARE(decodeHidBlock(legacyBlock(QByteArray()), SettingsSource::LegacyHid), std::optional<QByteArray>(""));
+    QCOMPARE(decodeHidBlock(legacyBlock(QByteArray(31, 'x')), SettingsSource::LegacyHid).value_or("-").size(), 31);
+    QVERIFY(!decodeHidBlock(legacyBlock("AB", 1), SettingsSource::LegacyHid));
+    QVERIFY(!decodeHidBlock(legacyBlock(QByteArray(32, 'x')), SettingsSource::LegacyHid));
     QByteArray farCount(65, '\0');
     farCount[1] = char(0xFF);
-    QVERIFY(!decodeLegacyHidBlock(farCount));
+    QVERIFY(!decodeHidBlock(farCount, SettingsSource::LegacyHid));
 
     // The traced sum stops one byte short of the compared one.
     const QByteArray block = legacyBlock("AB");

@@ -1,5 +1,6 @@
 #include "link/commandframe.h"
 #include "settings/settingswrite.h"
+#include "support/hex.h"
 
 #include "readermodel.h"
 
@@ -15,11 +16,6 @@ void captureDebug(QtMsgType type, const QMessageLogContext &, const QString &mes
 {
     if (type == QtDebugMsg)
         capturedTraces << message;
-}
-
-QByteArray hex(const char *spaced)
-{
-    return QByteArray::fromHex(QByteArray(spaced).replace(' ', ""));
 }
 
 // A USB report: report id 0, then the given bytes, zeros up to 65.
@@ -43,11 +39,17 @@ SettingsWriteRequest sampleRequest()
     return request;
 }
 
+// What goes on the wire: over USB the link puts each frame in a report.
+QByteArray onTheWire(const QByteArray &frame, WriteTransport transport)
+{
+    return transport == WriteTransport::Hid ? HidReport::fromFrame(frame).toByteArray() : frame;
+}
+
 QList<QByteArray> allFrames(const SettingsWriteSequence &sequence)
 {
     QList<QByteArray> frames;
-    sequence.run([&frames](const QByteArray &frame) {
-        frames << frame;
+    sequence.run([&frames, &sequence](const QByteArray &frame) {
+        frames << onTheWire(frame, sequence.transport());
         return true;
     });
     return frames;
@@ -197,8 +199,7 @@ void TstSettingsWrite::outputTexts()
     request.outputLength = length;
     const QByteArray frame = commandFrame(CmdOutput, 0x01, quint8(startByte), quint8(lengthByte));
 
-    QCOMPARE(SettingsWriteSequence(request, WriteTransport::Hid).frame(1),
-             HidReport::fromFrame(frame).toByteArray());
+    QCOMPARE(SettingsWriteSequence(request, WriteTransport::Hid).frame(1), frame);
     QCOMPARE(capturedTraces, traces);
 
     capturedTraces.clear();
@@ -408,7 +409,7 @@ void TstSettingsWrite::readerAppliesTheFrames()
     QByteArray serialBytes;
     SettingsWriteSequence(request, transport).run([&](const QByteArray &frame) {
         if (transport == WriteTransport::Hid)
-            model.usbWrite(frame);
+            model.usbWrite(onTheWire(frame, transport));
         else
             serialBytes += frame;
         return true;

@@ -1,4 +1,4 @@
-#include "app/textcodec.h"
+#include "settings/textcodec.h"
 
 #include <QtTest>
 

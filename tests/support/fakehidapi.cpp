@@ -223,6 +223,14 @@ int readReport(hid_device *dev, unsigned char *data, size_t length, int millisec
         return -1;
     }
     const bool blocking = milliseconds < 0;
+    // The reader takes its time to answer; a read that waits long enough
+    // gets the reply as soon as it is due, not at the end of its wait.
+    int waitLeft = milliseconds;
+    const int due = s.model->msUntilReadable();
+    if (due > 0 && (blocking || due <= milliseconds)) {
+        QThread::msleep(ulong(due));
+        waitLeft -= due;
+    }
     const QByteArray report = s.model->usbRead(blocking ? ReaderModel::UsbRead::Block
                                                         : ReaderModel::UsbRead::Poll);
     int result = 0;
@@ -234,8 +242,8 @@ int readReport(hid_device *dev, unsigned char *data, size_t length, int millisec
         violation(function, "blocking read with nothing to read would never return");
         result = -1;
         h->error = L"Simulated reader: read would block for ever";
-    } else if (milliseconds > 0) {
-        QThread::msleep(ulong(milliseconds));
+    } else if (waitLeft > 0) {
+        QThread::msleep(ulong(waitLeft));
     }
     call(name + (std::strcmp(function, "hid_read_timeout") == 0 ? QStringLiteral(" %1").arg(milliseconds) : QString())
          + QStringLiteral(" -> %1").arg(result));
@@ -373,6 +381,8 @@ int HID_API_EXPORT HID_API_CALL hid_init(void)
 
 int HID_API_EXPORT HID_API_CALL hid_exit(void)
 {
+    if (FakeHid::openHandleCount() > 0)
+        violation("hid_exit", "hidapi shut down under an open handle");
     ++state().exits;
     call(QStringLiteral("hid_exit"));
     return 0;

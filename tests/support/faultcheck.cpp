@@ -8,9 +8,7 @@
 #include "link/readerlink.h"
 
 #include <QPushButton>
-#include <QSerialPort>
 #include <QTest>
-#include <QTimer>
 
 #include <sys/resource.h>
 
@@ -53,30 +51,18 @@ QStringList stateProblems(const MainWindow &w)
             problems << what;
     };
     const ReaderLink &link = w.link();
+    const bool connected = link.isOpen();
 
-    expect(!(link.hidOpen && link.serialOpen), QStringLiteral("both transports open"));
-    expect(link.connected == (link.hidOpen || link.serialOpen),
-           QStringLiteral("connected=%1 but hidOpen=%2 serialOpen=%3")
-               .arg(link.connected).arg(link.hidOpen).arg(link.serialOpen));
-
-    expect(link.hidOpen == (link.hidHandle != nullptr),
-           QStringLiteral("hidOpen=%1 with%2 a handle").arg(link.hidOpen).arg(link.hidHandle ? "" : "out"));
     const int handles = FakeHid::openHandleCount();
-    expect(handles == (link.hidOpen ? 1 : 0), QStringLiteral("%1 HID handles open").arg(handles));
-
-    const bool portOpen = link.serialPort && link.serialPort->isOpen();
-    expect(link.serialOpen == portOpen,
-           QStringLiteral("serialOpen=%1 but the port is %2").arg(link.serialOpen).arg(portOpen ? "open" : "closed"));
-    expect((link.pollTimer != nullptr) == link.serialOpen, QStringLiteral("poll timer without a port, or none"));
-    if (link.pollTimer)
-        expect(link.pollTimer->isActive(), QStringLiteral("poll timer stopped"));
-    // A timer stopped on disconnect goes with the deferred deletes.
-    const int timers = int(liveTimers(w).size());
-    expect(timers == (link.serialOpen ? 1 : 0), QStringLiteral("%1 timers alive").arg(timers));
+    const bool usb = link.transport() == ReaderLink::Transport::Hid;
+    expect(handles == (usb ? 1 : 0), QStringLiteral("%1 HID handles open, connected over USB: %2").arg(handles).arg(usb));
+    const int timers = int(activeTimers(w).size());
+    const bool serial = link.transport() == ReaderLink::Transport::Serial;
+    expect(timers == (serial ? 1 : 0), QStringLiteral("%1 timers running, connected over serial: %2").arg(timers).arg(serial));
 
     const auto *button = w.findChild<QPushButton *>(QStringLiteral("ConnectBut"));
     const QString text = button ? button->text() : QString();
-    if (link.connected)
+    if (connected)
         expect(text == QLatin1String("Disconnect"), QStringLiteral("connected, button says \"%1\"").arg(text));
     else
         expect(text == QLatin1String("Connect Device") || text == QLatin1String("Reconnect"),
@@ -84,12 +70,12 @@ QStringList stateProblems(const MainWindow &w)
 
     for (const char *name : followTheConnection) {
         const auto *widget = w.findChild<QWidget *>(QString::fromLatin1(name));
-        expect(widget && widget->isEnabled() == link.connected,
+        expect(widget && widget->isEnabled() == connected,
                QStringLiteral("%1 %2 while %3").arg(QLatin1String(name),
                                                     widget && widget->isEnabled() ? "enabled" : "disabled",
-                                                    link.connected ? "connected" : "not connected"));
+                                                    connected ? "connected" : "not connected"));
     }
-    if (!link.connected) {
+    if (!connected) {
         for (const char *name : followTheFlags) {
             const auto *widget = w.findChild<QWidget *>(QString::fromLatin1(name));
             expect(widget && !widget->isEnabled(), QStringLiteral("%1 enabled while not connected").arg(name));

@@ -18,10 +18,10 @@ qint64 idleCpuMicroseconds(int ms = 300);
 // A core spinning through 300 ms uses all of them; an idle window a few.
 constexpr qint64 IdleCpuLimitUs = 100000;
 
-// Where the window's connection state disagrees with the transport or with
-// itself: the three flags, the HID handle (and the simulated hidapi's open
-// handles), the serial port and its poll timer, the connect button's text,
-// the controls that follow the connection. Empty when none.
+// Where what the window shows disagrees with the connection: the connect
+// button's text and the controls that follow the connection, the USB
+// handles the simulated hidapi sees open, the timers running (the serial
+// poll). Empty when none.
 QStringList stateProblems(const MainWindow &w);
 
 // Lets the event loop idle for 300 ms, then says what is wrong: CPU used

@@ -32,7 +32,11 @@ void ReaderTestCase::endCase()
     // A sink a case set may point into that case's stack.
     if (model)
         model->setLogSink({});
-    const QStringList violations = FakeHid::violations();
+    QStringList violations = FakeHid::violations();
+    // Every window and link of the case is gone by now, and with them every
+    // handle they opened.
+    if (const int open = FakeHid::openHandleCount(); open > 0)
+        violations << QStringLiteral("%1 HID handles left open").arg(open);
     FakeHid::reset();
     boxes.reset();
     pty.reset();
@@ -46,8 +50,7 @@ void ReaderTestCase::connectAndShow(MainWindow &w, bool serial)
         connectOverSerial(w, *pty);
     else
         connectOverUsb(w);
-    QVERIFY(w.link().connected);
-    QCOMPARE(w.link().serialOpen, serial);
+    QCOMPARE(w.link().transport(), serial ? ReaderLink::Transport::Serial : ReaderLink::Transport::Hid);
     w.show();
     // Whatever the connect's own read sent has arrived before we look.
     QTest::qWait(150);

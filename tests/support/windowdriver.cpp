@@ -8,13 +8,17 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSerialPort>
 #include <QTest>
 #include <QTimer>
 
 void click(const MainWindow &w, const char *button)
 {
     widget<QPushButton>(w, button)->click();
+}
+
+bool shownDisconnected(const MainWindow &w)
+{
+    return !w.link().isOpen() && widget<QPushButton>(w, "ConnectBut")->text() != QLatin1String("Disconnect");
 }
 
 void selectSerialPort(const MainWindow &w, const QString &portName)
@@ -27,31 +31,39 @@ bool connectOverSerial(const MainWindow &w, const PtyReader &pty)
 {
     selectSerialPort(w, pty.portName());
     click(w, "ConnectBut");
-    return w.link().serialOpen;
+    return w.link().transport() == ReaderLink::Transport::Serial;
 }
 
 bool connectOverUsb(const MainWindow &w)
 {
     widget<QRadioButton>(w, "USBKB_radcmd")->click();
     click(w, "ConnectBut");
-    return w.link().hidOpen;
+    return w.link().transport() == ReaderLink::Transport::Hid;
 }
 
-QList<QTimer *> liveTimers(const MainWindow &w)
+QList<QTimer *> activeTimers(const MainWindow &w)
 {
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    return w.findChildren<QTimer *>();
+    QList<QTimer *> active;
+    for (QTimer *timer : w.findChildren<QTimer *>())
+        if (timer->isActive())
+            active << timer;
+    return active;
+}
+
+QTimer *pollTimer(const MainWindow &w)
+{
+    return w.link().findChild<QTimer *>();
 }
 
 bool arriveAtPort(const MainWindow &w, PtyReader &pty, const QByteArray &bytes)
 {
-    QSerialPort *port = w.link().serialPort;
-    const qint64 before = port->bytesAvailable();
+    const ReaderLink &link = w.link();
+    const qint64 before = link.bytesWaiting();
     pty.inject(bytes);
-    return QTest::qWaitFor([&] { return port->bytesAvailable() >= before + bytes.size(); }, 2000);
+    return QTest::qWaitFor([&] { return link.bytesWaiting() >= before + bytes.size(); }, 2000);
 }
 
 void pollPort(MainWindow &w)
 {
-    QMetaObject::invokeMethod(&w, "onReadyRead", Qt::DirectConnection);
+    w.link().pollNow();
 }

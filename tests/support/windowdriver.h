@@ -31,6 +31,18 @@ T *widget(const MainWindow &w, const char *name)
 
 void click(const MainWindow &w, const char *button);
 
+inline bool connectedOverSerial(const MainWindow &w)
+{
+    return w.link().transport() == ReaderLink::Transport::Serial;
+}
+inline bool connectedOverUsb(const MainWindow &w)
+{
+    return w.link().transport() == ReaderLink::Transport::Hid;
+}
+// The connection is gone and the window says so (a lost connection reaches
+// the window through the event loop).
+bool shownDisconnected(const MainWindow &w);
+
 // Picks the serial interface and types the port's name.
 void selectSerialPort(const MainWindow &w, const QString &portName);
 // Picks the serial interface, names the pseudo-terminal's port and clicks
@@ -40,8 +52,10 @@ bool connectOverSerial(const MainWindow &w, const PtyReader &pty);
 // afterwards.
 bool connectOverUsb(const MainWindow &w);
 
-// The window's timers; deleted ones linger until deferred deletes run.
-QList<QTimer *> liveTimers(const MainWindow &w);
+// The window's running timers (the serial poll among them).
+QList<QTimer *> activeTimers(const MainWindow &w);
+// The link's poll timer, for tests that poll by hand.
+QTimer *pollTimer(const MainWindow &w);
 
 // Puts bytes on the line and waits until the window's port holds them all.
 bool arriveAtPort(const MainWindow &w, PtyReader &pty, const QByteArray &bytes);

@@ -155,17 +155,25 @@ void ReaderModel::usbWrite(const QByteArray &report)
 void ReaderModel::queueUsb(const QByteArray &report, quint8 seq)
 {
     const int late = std::max(0, m_faults.lateReads);
+    const qint64 due = m_clock.elapsed() + m_replyLatencyMs;
     if (m_faults.staleEchoFirst) {
-        m_usbQueue.append({ReaderReplies::usbEmpty(expectedEcho(olderSeq(seq))), late});
-        m_usbQueue.append({report, 0});
+        m_usbQueue.append({ReaderReplies::usbEmpty(expectedEcho(olderSeq(seq))), late, due});
+        m_usbQueue.append({report, 0, due});
     } else {
-        m_usbQueue.append({report, late});
+        m_usbQueue.append({report, late, due});
     }
 }
 
 void ReaderModel::injectUsb(const QByteArray &report)
 {
-    m_usbQueue.append({report, 0});
+    m_usbQueue.append({report, 0, m_clock.elapsed()});
+}
+
+int ReaderModel::msUntilReadable() const
+{
+    if (m_usbQueue.isEmpty() || m_usbQueue.first().emptyReadsLeft > 0)
+        return -1;
+    return int(std::max<qint64>(0, m_usbQueue.first().dueMs - m_clock.elapsed()));
 }
 
 QByteArray ReaderModel::usbRead(UsbRead mode)
@@ -177,6 +185,8 @@ QByteArray ReaderModel::usbRead(UsbRead mode)
         --head.emptyReadsLeft;
         return {};
     }
+    if (mode == UsbRead::Poll && head.dueMs > m_clock.elapsed())
+        return {};
     QByteArray report = m_usbQueue.takeFirst().bytes;
     addLog(QStringLiteral("tx ") + hexLine(report));
     return report;

@@ -5,9 +5,11 @@
 
 #include <QByteArray>
 #include <QByteArrayList>
+#include <QElapsedTimer>
 #include <QList>
 #include <QStringList>
 
+#include <algorithm>
 #include <functional>
 
 // The reader's side of both protocols: one device that the fake hidapi
@@ -16,6 +18,8 @@
 class ReaderModel
 {
 public:
+    ReaderModel() { m_clock.start(); }
+
     enum class UsbRead {
         Poll,  // a read that may come back empty (time-out or non-blocking)
         Block, // a blocking read: whatever is queued arrives, late or not
@@ -31,7 +35,16 @@ public:
     void usbWrite(const QByteArray &report);
     // The next input report (64 bytes), or an empty array when none is
     // readable yet. An empty Poll read brings a late reply one step nearer.
+    // A Block read takes the next report, due or not, late or not.
     QByteArray usbRead(UsbRead mode = UsbRead::Poll);
+    // Milliseconds until the next report is due, 0 when it is; -1 when none
+    // is queued, or when the next is late and needs empty reads first.
+    int msUntilReadable() const;
+    // How long after a request its reply becomes readable, as a real reader
+    // takes time to answer. Replies already queued keep theirs.
+    void setReplyLatencyMs(int ms) { m_replyLatencyMs = std::max(0, ms); }
+    int replyLatencyMs() const { return m_replyLatencyMs; }
+    static constexpr int DefaultReplyLatencyMs = 2;
     // Reports queued, readable or not.
     int usbPending() const { return int(m_usbQueue.size()); }
     // A report the reader did not build from its state (noise, a repeat),
@@ -71,6 +84,7 @@ private:
     {
         QByteArray bytes;
         int emptyReadsLeft = 0;
+        qint64 dueMs = 0; // on m_clock
     };
 
     // The effect of one frame on the state and the counters; false when
@@ -88,6 +102,8 @@ private:
     QByteArray m_skipped;
     QStringList m_log;
     std::function<void(const QString &)> m_sink;
+    QElapsedTimer m_clock;
+    int m_replyLatencyMs = DefaultReplyLatencyMs;
     int m_settingsDone = 0;
     int m_changeMode = 0;
     int m_ispMode = 0;

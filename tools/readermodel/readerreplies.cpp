@@ -49,8 +49,7 @@ QByteArray usbBlock(const QByteArray &codes, quint8 echo, bool badChecksum)
     const int n = std::min<int>(int(codes.size()), MaxUsbBlockCodes);
     report[0] = char(n);
     report.replace(1, n, codes.left(n));
-    auto *bytes = reinterpret_cast<unsigned char *>(report.data());
-    report[n + 1] = char(BlockChecksum(bytes, quint8(n)) + (badChecksum ? 1 : 0));
+    report[n + 1] = char(BlockChecksum(report, n) + (badChecksum ? 1 : 0));
     return report;
 }
 

@@ -2,6 +2,7 @@
 
 #include "settingsjson.h"
 
+#include "link/hiddevice.h"
 #include "link/readerlink.h"
 #include "settings/settingsread.h"
 #include "settings/settingswrite.h"
@@ -10,12 +11,9 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QJsonDocument>
-#include <QSerialPort>
 #include <QSerialPortInfo>
 #include <QTextStream>
 #include <QTimer>
-
-#include <hidapi.h>
 
 namespace Tavrinctl {
 namespace {
@@ -69,7 +67,6 @@ public:
         , err(err)
     {
     }
-    ~Session() { close(); }
 
     int fail(int code, const QString &message)
     {
@@ -78,65 +75,44 @@ public:
         return code;
     }
 
-    // Opens the reader; on failure returns the exit code, else -1.
-    int open(const QString &port)
+    // Opens the reader and reads every setting of the transport; on
+    // failure returns the exit code.
+    int openAndRead(const QString &port, ReaderSettings &settings)
     {
-        serial = !port.isEmpty();
-        if (serial) {
-            if (!link.openSerial(port))
-                return fail(ReaderFailure, QStringLiteral("cannot open serial port %1: %2")
-                                               .arg(port, link.serialPort->errorString()));
-            link.serialOpen = true;
-        } else {
-            if (!link.openHid())
-                return fail(ReaderFailure,
-                            QStringLiteral("no USB reader found (vendor 0416, product f100)"));
-            link.hidOpen = true;
-        }
-        link.connected = true;
-        return -1;
-    }
-
-    void close()
-    {
-        if (link.hidOpen)
-            link.closeHid();
-        if (link.serialOpen)
-            link.closeSerial();
-        link.hidOpen = link.serialOpen = link.connected = false;
-    }
-
-    // Reads every setting of the transport; on failure returns the exit code.
-    int readAll(ReaderSettings &settings)
-    {
+        const bool serial = !port.isEmpty();
+        if (!link.open(serial ? ReaderLink::Transport::Serial : ReaderLink::Transport::Hid, port))
+            return fail(ReaderFailure, serial ? QStringLiteral("cannot open serial port %1").arg(link.errorString())
+                                              : QStringLiteral("no USB reader could be opened (vendor 0416, "
+                                                               "product f100): %1")
+                                                    .arg(link.errorString()));
         return serial ? readSerial(settings) : readHid(settings);
     }
 
     int write(const SettingsWriteRequest &request)
     {
+        const bool serial = link.transport() == ReaderLink::Transport::Serial;
         const SettingsWriteSequence sequence(request, serial ? WriteTransport::Serial : WriteTransport::Hid);
         if (!sequence.overlongTexts().isEmpty())
             return fail(UsageError, sequence.refusalText());
-        const int sent = sequence.run([this](const QByteArray &frame) { return link.sendOneWay(frame); });
+        const int sent = sequence.run([this](const QByteArray &frame) { return link.send(frame); });
         if (sent != sequence.count())
             return fail(ReaderFailure, QStringLiteral("the reader took %1 of %2 frames; its settings may be "
-                                                      "partly written")
+                                                      "partly written (%3)")
                                            .arg(sent)
-                                           .arg(sequence.count()));
-        if (serial && !drainSerial())
-            return fail(ReaderFailure, QStringLiteral("the serial port did not send every byte"));
+                                           .arg(sequence.count())
+                                           .arg(link.errorString()));
+        if (!link.drain())
+            return fail(ReaderFailure, link.errorString());
         return Success;
     }
-
-    bool serial = false;
 
 private:
     int readHid(ReaderSettings &settings)
     {
         const SettingsRead::HidResult result = SettingsRead::overHid(link);
         if (!result.ok())
-            return fail(ReaderFailure, QStringLiteral("the reader did not answer the %1 request")
-                                           .arg(stepName(*result.failedAt)));
+            return fail(ReaderFailure, QStringLiteral("the reader did not answer the %1 request: %2")
+                                           .arg(stepName(*result.failedAt), link.errorString()));
         settings = result.settings;
         for (const auto &[codes, name] : {std::pair{&settings.preAmble, "preamble"},
                                           std::pair{&settings.postAmble, "postamble"},
@@ -150,27 +126,30 @@ private:
 
     int readSerial(ReaderSettings &settings)
     {
-        for (const QByteArray &frame : SettingsRead::serialRequests()) {
-            if (!link.SerialSend(frame))
-                return fail(ReaderFailure, QStringLiteral("cannot write to the serial port"));
-        }
         // The reply may arrive in pieces and behind unsolicited token output:
-        // gather it and look for the run that starts with "1BT".
+        // gather what the poll brings and look for the run that starts with "1BT".
         QByteArray received;
-        QDeadlineTimer deadline(SerialReplyTimeoutMs);
         QEventLoop loop;
+        QObject::connect(&link, &ReaderLink::received, &loop, [&received, &loop](const QByteArray &chunk) {
+            received += chunk;
+            loop.quit();
+        });
+        QObject::connect(&link, &ReaderLink::lost, &loop, &QEventLoop::quit);
+        for (const QByteArray &frame : SettingsRead::serialRequests()) {
+            if (!link.send(frame))
+                return fail(ReaderFailure, QStringLiteral("cannot write to the serial port: %1").arg(link.errorString()));
+        }
+        QDeadlineTimer deadline(SerialReplyTimeoutMs);
         QTimer tick;
         QObject::connect(&tick, &QTimer::timeout, &loop, &QEventLoop::quit);
-        QObject::connect(link.serialPort, &QSerialPort::readyRead, &loop, &QEventLoop::quit);
         tick.start(20);
         while (!deadline.hasExpired()) {
-            received += link.serialPort->readAll();
             if (const std::optional<ReaderSettings> decoded = completeSerialReply(received)) {
                 settings = *decoded;
                 return Success;
             }
-            if (!link.serialPort->isOpen())
-                return fail(ReaderFailure, QStringLiteral("the serial port failed"));
+            if (!link.isOpen())
+                return fail(ReaderFailure, QStringLiteral("the serial port failed: %1").arg(link.errorString()));
             loop.exec();
         }
         return fail(ReaderFailure, QStringLiteral("no complete settings reply within %1 ms")
@@ -189,14 +168,6 @@ private:
             }
         }
         return std::nullopt;
-    }
-
-    bool drainSerial()
-    {
-        QDeadlineTimer deadline(SerialReplyTimeoutMs);
-        while (link.serialPort->isOpen() && link.serialPort->bytesToWrite() > 0 && !deadline.hasExpired())
-            link.serialPort->waitForBytesWritten(int(qMax<qint64>(1, deadline.remainingTime())));
-        return link.serialPort->isOpen() && link.serialPort->bytesToWrite() == 0;
     }
 
     static QString stepName(SettingsRead::Step step)
@@ -244,21 +215,16 @@ int parse(const QStringList &arguments, Options &options, QTextStream &err)
 int list(QTextStream &out)
 {
     out << "USB HID readers (0416:f100):\n";
-    int readers = 0;
-    if (hid_init() == 0) {
-        hid_device_info *devices = hid_enumerate(ReaderLink::VendorId, ReaderLink::ProductId);
-        for (hid_device_info *d = devices; d; d = d->next, ++readers) {
-            out << "  " << QString::fromLocal8Bit(d->path);
-            if (d->product_string)
-                out << "  " << QString::fromWCharArray(d->product_string);
-            if (d->serial_number && *d->serial_number)
-                out << "  serial " << QString::fromWCharArray(d->serial_number);
-            out << '\n';
-        }
-        hid_free_enumeration(devices);
-        hid_exit();
+    const QList<HidDeviceInfo> readers = HidDevice::enumerate(ReaderLink::VendorId, ReaderLink::ProductId);
+    for (const HidDeviceInfo &d : readers) {
+        out << "  " << QString::fromLocal8Bit(d.path);
+        if (!d.product.isEmpty())
+            out << "  " << d.product;
+        if (!d.serialNumber.isEmpty())
+            out << "  serial " << d.serialNumber;
+        out << '\n';
     }
-    if (readers == 0)
+    if (readers.isEmpty())
         out << "  (none)\n";
 
     out << "Serial ports:\n";
@@ -277,10 +243,8 @@ int list(QTextStream &out)
 int readCommand(const Options &options, QTextStream &out, QTextStream &err)
 {
     Session session(out, err);
-    if (const int failed = session.open(options.port); failed >= 0)
-        return failed;
     ReaderSettings settings;
-    if (const int failed = session.readAll(settings); failed != Success)
+    if (const int failed = session.openAndRead(options.port, settings); failed != Success)
         return failed;
     out << QJsonDocument(settingsToJson(settings)).toJson(QJsonDocument::Indented);
     return Success;
@@ -325,10 +289,8 @@ int writeCommand(const Options &options, QTextStream &out, QTextStream &err, QIO
         return usage(check.refusalText());
 
     Session session(out, err);
-    if (const int failed = session.open(options.port); failed >= 0)
-        return failed;
     ReaderSettings current;
-    if (const int failed = session.readAll(current); failed != Success)
+    if (const int failed = session.openAndRead(options.port, current); failed != Success)
         return failed;
     return session.write(mergedWriteRequest(current, *patch));
 }

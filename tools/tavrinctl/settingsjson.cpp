@@ -1,7 +1,7 @@
 #include "settingsjson.h"
 
-#include "app/nametables.h"
-#include "app/textcodec.h"
+#include "settings/nametables.h"
+#include "settings/textcodec.h"
 #include "settings/keycodes.h"
 
 #include <QJsonDocument>

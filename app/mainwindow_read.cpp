@@ -2,9 +2,10 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "link/commandframe.h"
 #include "link/readerlink.h"
 #include "settings/readersettings.h"
-#include "settings/settingsform.h"
+#include "app/settingsform.h"
 #include "settings/settingsread.h"
 
 #include <QDebug>
@@ -35,11 +36,6 @@ const char *failText(SettingsRead::Step step)
     return StatusFailText;
 }
 
-QByteArray replyBytes(const HidReplyBuffer &reply)
-{
-    return QByteArray(reinterpret_cast<const char *>(reply.data()), HidReply::ReadLength);
-}
-
 } // namespace
 
 void MainWindow::GetIBTValueClick()
@@ -51,7 +47,7 @@ void MainWindow::GetIBTValue()
 {
     ReaderLink &link = *readerLink;
 
-    if (link.serialOpen) {
+    if (link.transport() == ReaderLink::Transport::Serial) {
         // The replies come back through the poll; only a write that did not
         // reach the port is known here, and it must not read as success.
         const QByteArrayList frames = SettingsRead::serialRequests();
@@ -59,18 +55,15 @@ void MainWindow::GetIBTValue()
         for (int i = 0; i < frames.size(); ++i) {
             if (i == SettingsRead::SerialFramesBeforeKbCountry)
                 ui->KB_cmb->setDisabled(true);
-            if (sent && !link.SerialSend(frames[i])) {
+            if (sent && !link.send(frames[i])) {
                 qDebug("Unable to write settings request %d to the serial port\n", i);
                 sent = false;
             }
         }
-        if (!link.hidOpen) {
-            showReadBox(sent ? "Successfully obtained iButton the set value" : StatusFailText);
-            return;
-        }
+        showReadBox(sent ? "Successfully obtained iButton the set value" : StatusFailText);
+        return;
     }
-
-    if (!link.hidOpen)
+    if (link.transport() != ReaderLink::Transport::Hid)
         return;
 
     // Each step's values reach the form before the next request goes out,
@@ -89,60 +82,15 @@ void MainWindow::GetIBTValue()
 void MainWindow::ReadStatus()
 {
     ReaderLink &link = *readerLink;
-    // hidapi has no answer for a handle that is not there.
-    if (!link.hidHandle) {
-        qDebug("ReadStatus: no USB reader open\n");
-        return;
-    }
-
-    HidReplyBuffer reply;
-    const auto exchange = [&link, &reply](quint8 code) {
-        reply.fill(0);
-        const quint8 seq = link.NextSeqNo();
-        return link.HidExchange(SettingsRead::legacyHidRequest(code, seq), reply.data(), seq);
-    };
-
     if (currentTab == 0) {
-        exchange(CmdGetStatus);
+        link.exchange(commandFrame(CmdGetStatus), ReaderLink::SeqAt::FirstParameter);
         statusPolled = true;
     }
     if (settingsLoaded)
         return;
-
-    // A reply that never came is not decoded: a zeroed buffer is not the
-    // reader's answer. The other steps still run, as they always did.
-    bool allAnswered = exchange(CmdGetStatus);
-    if (allAnswered)
-        SettingsForm::apply(*ui, decodeLegacyHidStatus(replyBytes(reply)));
-
-    struct Block
-    {
-        quint8 code;
-        const char *trace;
-        std::optional<QByteArray> ReaderSettings::*field;
-    };
-    const Block blocks[] = {
-        {CmdGetPreAmble, "PreAmble Len=%d %x %x %x %x", &ReaderSettings::preAmble},
-        {CmdGetPostAmble, "PostAmble Len=%d %x %x %x %x", &ReaderSettings::postAmble},
-        {CmdGetRemoveData, "Remove Data Len=%d %x %x %x %x", &ReaderSettings::removeData},
-    };
-    for (const Block &block : blocks) {
-        if (!exchange(block.code)) {
-            allAnswered = false;
-            continue;
-        }
-        const QByteArray bytes = replyBytes(reply);
-        qDebug(block.trace, int(reply[0]), unsigned(reply[1]), unsigned(reply[2]),
-               unsigned(reply[3]), unsigned(reply[4]));
-        if (block.code == CmdGetRemoveData)
-            qDebug("Checksum = %x", unsigned(legacyTraceChecksum(bytes)));
-        ReaderSettings decoded;
-        decoded.source = SettingsSource::LegacyHid;
-        decoded.*block.field = decodeLegacyHidBlock(bytes);
-        SettingsForm::apply(*ui, decoded);
-    }
     // Only a complete read counts as loaded; otherwise the next call tries again.
-    settingsLoaded = allAnswered;
+    settingsLoaded = SettingsRead::readOnceOverHid(
+        link, [this](const ReaderSettings &decoded) { SettingsForm::apply(*ui, decoded); });
 }
 
 void MainWindow::ParseSerialReply(const QByteArray &chunk)

@@ -2,7 +2,7 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "app/nametables.h"
+#include "settings/nametables.h"
 
 namespace {
 

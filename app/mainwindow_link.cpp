@@ -1,16 +1,14 @@
 // The window's side of the connection: connect, disconnect, the radio
-// buttons and the serial poll.
+// buttons and what the serial poll brings.
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "app/textcodec.h"
-#include "link/readerlink.h"
+#include "settings/textcodec.h"
 
-#include <QSerialPort>
+#include <QDebug>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
-#include <QTimer>
 
 void MainWindow::SetIButtonControlsEnabled(bool on)
 {
@@ -27,45 +25,27 @@ void MainWindow::SetIButtonControlsEnabled(bool on)
 void MainWindow::ConnectClick()
 {
     ReaderLink &link = *readerLink;
-    if (link.connected) {
+    if (link.isOpen()) {
         DisconnectReader();
         return;
     }
 
-    const auto openFailed = [this, &link](const char *trace) {
-        qDebug("%s", trace);
+    const bool usb = ui->USBKB_radcmd->isChecked();
+    if (!link.open(usb ? ReaderLink::Transport::Hid : ReaderLink::Transport::Serial, ui->SerialNameEdit->text())) {
+        qDebug("%s", usb ? "unable to open USB HID device\n" : "unable to open com device\n");
         ui->ConnectBut->setText(QStringLiteral("Reconnect"));
         SetIButtonControlsEnabled(false);
-        link.connected = false;
-    };
-
-    if (ui->USBKB_radcmd->isChecked()) {
-        if (!link.openHid()) {
-            openFailed("unable to open USB HID device\n");
-            return;
-        }
-        link.hidOpen = true;
-        ui->ChangeModeBut->setText(QStringLiteral("to Serial"));
-    } else {
-        if (!link.openSerial(ui->SerialNameEdit->text())) {
-            openFailed("unable to open com device\n");
-            return;
-        }
-        link.pollTimer = new QTimer(this);
-        link.pollTimer->start(100);
-        connect(link.pollTimer, &QTimer::timeout, this, &MainWindow::onReadyRead);
-        link.serialOpen = true;
-        ui->ChangeModeBut->setText(QStringLiteral("to USB KB"));
+        return;
     }
+    ui->ChangeModeBut->setText(usb ? QStringLiteral("to Serial") : QStringLiteral("to USB KB"));
     ui->CodeType_lbl->setText(QStringLiteral("ASCII Code"));
     GetIBTValue();
 
-    // The read's message box runs an event loop; a serial port that failed
-    // meanwhile has already been torn down, and stays down.
-    if (!link.hidOpen && !link.serialOpen)
+    // The read's message box runs an event loop; a connection lost meanwhile
+    // has already been shown as gone, and stays gone.
+    if (!link.isOpen())
         return;
 
-    link.connected = true;
     statusPolled = false;
     settingsLoaded = false;
     ui->ConnectBut->setText(QStringLiteral("Disconnect"));
@@ -74,29 +54,36 @@ void MainWindow::ConnectClick()
 
 void MainWindow::DisconnectReader()
 {
-    ReaderLink &link = *readerLink;
-    if (link.hidOpen) {
+    switch (readerLink->transport()) {
+    case ReaderLink::Transport::Hid:
         qDebug("Orvo_Device disconnect");
-        link.closeHid();
-        link.hidOpen = false;
-    }
-    if (link.serialOpen) {
+        break;
+    case ReaderLink::Transport::Serial:
         qDebug("Pasq_Device disconnect");
-        link.stopPolling();
-        link.closeSerial();
-        link.serialOpen = false;
+        break;
+    case ReaderLink::Transport::None:
+        break;
     }
+    readerLink->close();
+    showDisconnected();
+}
+
+void MainWindow::showDisconnected()
+{
     ui->ConnectBut->setText(QStringLiteral("Connect Device"));
-    link.connected = false;
     SetIButtonControlsEnabled(false);
 }
 
-void MainWindow::onSerialPortFailed()
+void MainWindow::onLinkLost(ReaderLink::Transport transport, const QString &)
 {
-    if (!readerLink->serialOpen)
-        return;
-    qDebug("Serial port lost, disconnecting\n");
-    DisconnectReader();
+    if (transport == ReaderLink::Transport::Serial) {
+        qDebug("Serial port lost, disconnecting\n");
+        qDebug("Pasq_Device disconnect");
+    } else {
+        qDebug("USB reader lost, disconnecting\n");
+        qDebug("Orvo_Device disconnect");
+    }
+    showDisconnected();
 }
 
 void MainWindow::on_Searal_radcmd_clicked()
@@ -133,15 +120,8 @@ void appendReaderOutput(QTextEdit *edit, const QString &text)
 
 } // namespace
 
-void MainWindow::onReadyRead()
+void MainWindow::onReadyRead(const QByteArray &chunk)
 {
-    QSerialPort *port = readerLink->serialPort;
-    if (!port || !port->isOpen())
-        return;
-    const qint64 available = port->bytesAvailable();
-    if (available == 0)
-        return;
-    const QByteArray chunk = available > 0 ? port->read(available) : QByteArray();
     appendReaderOutput(ui->ScannerEdit, TextCodec::cStringToText(chunk));
     ParseSerialReply(chunk);
 }

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+class QSerialPort;
+
 // Stand-ins for the few Windows interfaces the program was built around, so
 // that one source tree runs on Linux and still builds on Windows.
 namespace Platform {
@@ -14,6 +16,14 @@ void sleepMs(int milliseconds);
 // and any other text goes to the serial layer unchanged, which puts /dev/ in
 // front of a bare name and takes a path as it is.
 QString serialPortSystemName(const QString &typed);
+
+// Where the port named name (as the serial layer takes it) lives: a bare
+// device name stands for /dev/name outside Windows.
+QString serialPortLocation(const QString &name);
+
+// Waits until the bytes handed to the port's driver have gone out on the
+// line (tcdrain, FlushFileBuffers); false when the port said it could not.
+bool drainSerialPort(QSerialPort &port);
 
 // The firmware writer, started from the working directory.
 QString firmwareWriterProgram();

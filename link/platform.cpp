@@ -1,7 +1,14 @@
 #include "platform.h"
 
 #include <QRegularExpression>
+#include <QSerialPort>
 #include <QThread>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <termios.h>
+#endif
 
 namespace Platform {
 
@@ -22,6 +29,26 @@ QString serialPortSystemName(const QString &typed)
     if (m.hasMatch())
         return QStringLiteral("/dev/ttyS%1").arg(m.captured(1).toInt() - 1);
     return typed;
+#endif
+}
+
+QString serialPortLocation(const QString &name)
+{
+#ifdef Q_OS_WIN
+    return name;
+#else
+    return name.startsWith(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name;
+#endif
+}
+
+bool drainSerialPort(QSerialPort &port)
+{
+    if (!port.isOpen())
+        return false;
+#ifdef Q_OS_WIN
+    return FlushFileBuffers(port.handle()) != 0;
+#else
+    return tcdrain(port.handle()) == 0;
 #endif
 }
 

@@ -23,9 +23,10 @@ void MainWindow::SetIBTValueClick()
     ReaderLink &link = *readerLink;
     // The button is only enabled while connected; without an open transport
     // there is no handle to write to.
-    if (!link.serialOpen && !link.hidOpen)
+    if (!link.isOpen())
         return;
-    const WriteTransport transport = link.serialOpen ? WriteTransport::Serial : WriteTransport::Hid;
+    const WriteTransport transport =
+        link.transport() == ReaderLink::Transport::Serial ? WriteTransport::Serial : WriteTransport::Hid;
 
     SettingsWriteRequest request;
     request.flags = SettingsWriteRequest::flagsFromChecks(
@@ -45,7 +46,7 @@ void MainWindow::SetIBTValueClick()
         return;
     }
 
-    const int sent = sequence.run([&link](const QByteArray &frame) { return link.sendOneWay(frame); });
+    const int sent = sequence.run([&link](const QByteArray &frame) { return link.send(frame); });
     if (sent < sequence.count()) {
         // HidSend has traced its failure; the reader keeps what it got.
         if (transport == WriteTransport::Hid)

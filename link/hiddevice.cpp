@@ -1,0 +1,140 @@
+#include "hiddevice.h"
+
+#include <hidapi.h>
+
+namespace {
+
+// Devices open, plus listings and opens under way. hidapi is initialised
+// when the first starts and shut down when the last ends, so that hid_exit
+// never runs under an open handle.
+int libraryUsers = 0;
+
+void useLibrary()
+{
+    if (libraryUsers++ == 0)
+        hid_init();
+}
+
+void releaseLibrary()
+{
+    if (--libraryUsers == 0)
+        hid_exit();
+}
+
+QString wide(const wchar_t *text)
+{
+    return text ? QString::fromWCharArray(text) : QString();
+}
+
+QString globalError()
+{
+    return wide(hid_error(nullptr));
+}
+
+QByteArray pathOf(hid_device *handle)
+{
+    const hid_device_info *info = hid_get_device_info(handle);
+    return info && info->path ? QByteArray(info->path) : QByteArray();
+}
+
+} // namespace
+
+HidDevice::HidDevice(hid_device *handle, QByteArray path)
+    : m_handle(handle)
+    , m_path(std::move(path))
+{
+}
+
+HidDevice::~HidDevice()
+{
+    hid_close(m_handle);
+    releaseLibrary();
+}
+
+std::unique_ptr<HidDevice> HidDevice::open(quint16 vendorId, quint16 productId, QString *error)
+{
+    useLibrary();
+    hid_device *handle = hid_open(vendorId, productId, nullptr);
+    if (!handle) {
+        if (error)
+            *error = globalError();
+        releaseLibrary();
+        return nullptr;
+    }
+    return std::unique_ptr<HidDevice>(new HidDevice(handle, pathOf(handle)));
+}
+
+std::unique_ptr<HidDevice> HidDevice::openPath(const QByteArray &path, QString *error)
+{
+    useLibrary();
+    hid_device *handle = hid_open_path(path.constData());
+    if (!handle) {
+        if (error)
+            *error = globalError();
+        releaseLibrary();
+        return nullptr;
+    }
+    return std::unique_ptr<HidDevice>(new HidDevice(handle, path));
+}
+
+QList<HidDeviceInfo> HidDevice::enumerate(quint16 vendorId, quint16 productId)
+{
+    QList<HidDeviceInfo> found;
+    useLibrary();
+    hid_device_info *devices = hid_enumerate(vendorId, productId);
+    for (const hid_device_info *d = devices; d; d = d->next) {
+        HidDeviceInfo info;
+        info.path = QByteArray(d->path);
+        info.vendorId = d->vendor_id;
+        info.productId = d->product_id;
+        info.serialNumber = wide(d->serial_number);
+        info.product = wide(d->product_string);
+        found.append(info);
+    }
+    hid_free_enumeration(devices);
+    releaseLibrary();
+    return found;
+}
+
+QString HidDevice::libraryVersion()
+{
+    return QString::fromLatin1(hid_version_str());
+}
+
+int HidDevice::write(const unsigned char *data, int length)
+{
+    return hid_write(m_handle, data, size_t(length));
+}
+
+int HidDevice::read(unsigned char *data, int length, int timeoutMs)
+{
+    if (timeoutMs < 0)
+        return hid_read(m_handle, data, size_t(length));
+    return hid_read_timeout(m_handle, data, size_t(length), timeoutMs);
+}
+
+bool HidDevice::setNonblocking(bool on)
+{
+    return hid_set_nonblocking(m_handle, on ? 1 : 0) == 0;
+}
+
+int HidDevice::readString(Descriptor which, wchar_t *buffer, int chars)
+{
+    const size_t size = size_t(chars);
+    switch (which) {
+    case Descriptor::Manufacturer:
+        return hid_get_manufacturer_string(m_handle, buffer, size);
+    case Descriptor::Product:
+        return hid_get_product_string(m_handle, buffer, size);
+    case Descriptor::SerialNumber:
+        return hid_get_serial_number_string(m_handle, buffer, size);
+    case Descriptor::Indexed1:
+        break;
+    }
+    return hid_get_indexed_string(m_handle, 1, buffer, size);
+}
+
+QString HidDevice::errorText() const
+{
+    return wide(hid_error(m_handle));
+}

@@ -1,0 +1,40 @@
+#include "interfaceswitch.h"
+
+#include "link/commandframe.h"
+#include "link/readerlink.h"
+
+#include <QDebug>
+
+namespace Maintenance {
+
+namespace {
+constexpr int IspWriteAttempts = 3;
+}
+
+bool switchInterface(ReaderLink &link)
+{
+    if (!link.send(guardedFrame(CmdChangeMode)))
+        return false;
+    link.close();
+    return true;
+}
+
+bool enterProgrammingMode(ReaderLink &link)
+{
+    const QByteArray frame = guardedFrame(CmdIspMode);
+    if (link.transport() == ReaderLink::Transport::Serial) {
+        qDebug("serial_buf: %x %x", unsigned(quint8(frame[4])), unsigned(quint8(frame[5])));
+        link.send(frame);
+        return true;
+    }
+    for (int attempt = 0; attempt < IspWriteAttempts; ++attempt) {
+        if (link.send(frame))
+            return true;
+        // Without a reader there is nothing to try again.
+        if (!link.isOpen())
+            return false;
+    }
+    return false;
+}
+
+} // namespace Maintenance
