@@ -1,6 +1,11 @@
 # Installation layout and the Debian package.
 include(GNUInstallDirs)
 
+# Whatever the umask of the machine that builds the package, its folders are
+# the usual 0755.
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+
 install(TARGETS tavrin RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(TARGET tavrinctl)
     install(TARGETS tavrinctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -10,6 +15,29 @@ if(TARGET tavrin-readersim)
 endif()
 
 if(UNIX AND NOT APPLE)
+    # Manual pages and the changelog are installed compressed; -n leaves the
+    # name and time out, so that two builds give the same bytes.
+    find_program(TAVRIN_GZIP gzip REQUIRED)
+    set(compressed)
+    function(tavrin_gzip source output)
+        get_filename_component(plain ${output} NAME_WLE)
+        get_filename_component(dir ${output} DIRECTORY)
+        add_custom_command(OUTPUT ${output}
+            COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
+            COMMAND ${CMAKE_COMMAND} -E copy ${source} ${dir}/${plain}
+            COMMAND ${TAVRIN_GZIP} -9nf ${dir}/${plain}
+            DEPENDS ${source}
+            VERBATIM)
+        set(compressed ${compressed} ${output} PARENT_SCOPE)
+    endfunction()
+
+    set(man_pages tavrin.1 tavrinctl.1 tavrin-readersim.1)
+    foreach(page IN LISTS man_pages)
+        tavrin_gzip(${PROJECT_SOURCE_DIR}/docs/man/${page} ${PROJECT_BINARY_DIR}/man/${page}.gz)
+        install(FILES ${PROJECT_BINARY_DIR}/man/${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    endforeach()
+    add_custom_target(tavrin_compressed_docs ALL DEPENDS ${compressed})
+
     install(FILES ${PROJECT_SOURCE_DIR}/tools/linux/tavrin.desktop
             DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
     install(FILES ${PROJECT_SOURCE_DIR}/app/icons/tavrin.png

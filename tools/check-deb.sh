@@ -1,7 +1,13 @@
 #!/usr/bin/env bash
-# Checks that the Debian package puts every file where the system looks for it.
+# Checks that the Debian package puts every file where the system looks for it
+# and that its manual pages render without a warning.
 set -euo pipefail
-deb=${1:?usage: check-deb.sh PACKAGE.deb}
+deb=$(realpath "${1:?usage: check-deb.sh PACKAGE.deb}")
+
+cd "$(dirname "$0")/.."
+source tools/packages.sh
+need_packages man-db groff-base
+
 contents=$(dpkg -c "$deb" | awk '{print $NF}')
 status=0
 for path in \
@@ -10,7 +16,10 @@ for path in \
     ./usr/bin/tavrin-readersim \
     ./usr/lib/udev/rules.d/60-tavrin.rules \
     ./usr/share/applications/tavrin.desktop \
-    ./usr/share/icons/hicolor/128x128/apps/tavrin.png; do
+    ./usr/share/icons/hicolor/128x128/apps/tavrin.png \
+    ./usr/share/man/man1/tavrin.1.gz \
+    ./usr/share/man/man1/tavrinctl.1.gz \
+    ./usr/share/man/man1/tavrin-readersim.1.gz; do
     if grep -qx -- "$path" <<<"$contents"; then
         echo "ok      $path"
     else
@@ -22,4 +31,23 @@ done
 # turn dpkg's broken pipe into a failure.
 control=$(dpkg -I "$deb")
 grep -q 'Depends:.*qt6-qpa-plugins' <<<"$control" || { echo "MISSING dependency on qt6-qpa-plugins"; status=1; }
+
+# The installed files themselves, not the sources they were made from.
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+dpkg-deb -x "$deb" "$root"
+
+# groff reports its warnings on standard error; the page is fine when there
+# are none.
+for page in "$root"/usr/share/man/man1/*.1.gz; do
+    warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 \
+        man --warnings -E UTF-8 -l "$page" 2>&1 >/dev/null)
+    if [ -n "$warnings" ]; then
+        echo "MANPAGE $(basename "$page"):"
+        echo "$warnings"
+        status=1
+    else
+        echo "ok      manual page $(basename "$page")"
+    fi
+done
 exit $status
