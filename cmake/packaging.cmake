@@ -36,6 +36,12 @@ if(UNIX AND NOT APPLE)
         tavrin_gzip(${PROJECT_SOURCE_DIR}/docs/man/${page} ${PROJECT_BINARY_DIR}/man/${page}.gz)
         install(FILES ${PROJECT_BINARY_DIR}/man/${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
     endforeach()
+    # A package without a revision is native: its Debian changelog is
+    # changelog.gz, not changelog.Debian.gz.
+    set(docdir ${CMAKE_INSTALL_DATADIR}/doc/tavrin)
+    tavrin_gzip(${PROJECT_SOURCE_DIR}/tools/linux/changelog ${PROJECT_BINARY_DIR}/doc/changelog.gz)
+    install(FILES ${PROJECT_BINARY_DIR}/doc/changelog.gz ${PROJECT_SOURCE_DIR}/tools/linux/copyright
+            DESTINATION ${docdir})
     add_custom_target(tavrin_compressed_docs ALL DEPENDS ${compressed})
 
     install(FILES ${PROJECT_SOURCE_DIR}/tools/linux/tavrin.desktop
@@ -51,6 +57,21 @@ set(CPACK_PACKAGE_NAME tavrin)
 set(CPACK_PACKAGE_VENDOR "Tavrin developers")
 set(CPACK_PACKAGE_CONTACT "Tavrin developers <dev@tavrin.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Set up iButton readers over USB HID or a serial port")
+set(CPACK_PACKAGE_DESCRIPTION "\
+Tavrin reads and changes the settings of an iButton reader, a device that
+reads the ID of a contact token and passes it to a computer as a USB
+keyboard or over a serial port.
+
+The package holds three programs:
+ - tavrin, a window that connects to a reader over USB HID or a serial port,
+   reads its settings, writes them back, switches its interface and starts
+   a firmware update;
+ - tavrinctl, which lists readers and backs up and restores their settings
+   as JSON from the command line;
+ - tavrin-readersim, a simulated reader on a pseudo-terminal.
+
+A udev rule gives the user at the seat access to the reader's hidraw node;
+serial ports are reached through the dialout group.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
@@ -60,4 +81,6 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The window needs a platform plugin, which the Qt libraries only recommend.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 set(CPACK_STRIP_FILES ON)
+# Control files get the modes policy asks for, not whatever the tree had.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)
