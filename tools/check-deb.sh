@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Checks that the Debian package puts every file where the system looks for it
-# and that its manual pages render without a warning.
+# Checks that the Debian package puts every file where the system looks for it,
+# that its manual pages render without a warning, that its changelog is for
+# the version being packaged, and that lintian finds no error in it (its
+# warnings are printed; README's "Packaging" tells why those left are there).
 set -euo pipefail
 deb=$(realpath "${1:?usage: check-deb.sh PACKAGE.deb}")
 
 cd "$(dirname "$0")/.."
 source tools/packages.sh
-need_packages man-db groff-base
+need_packages man-db groff-base lintian
 
 contents=$(dpkg -c "$deb" | awk '{print $NF}')
 status=0
@@ -19,7 +21,9 @@ for path in \
     ./usr/share/icons/hicolor/128x128/apps/tavrin.png \
     ./usr/share/man/man1/tavrin.1.gz \
     ./usr/share/man/man1/tavrinctl.1.gz \
-    ./usr/share/man/man1/tavrin-readersim.1.gz; do
+    ./usr/share/man/man1/tavrin-readersim.1.gz \
+    ./usr/share/doc/tavrin/copyright \
+    ./usr/share/doc/tavrin/changelog.gz; do
     if grep -qx -- "$path" <<<"$contents"; then
         echo "ok      $path"
     else
@@ -50,4 +54,26 @@ for page in "$root"/usr/share/man/man1/*.1.gz; do
         echo "ok      manual page $(basename "$page")"
     fi
 done
+
+version=$(dpkg-deb -f "$deb" Version)
+logged=$(zcat "$root/usr/share/doc/tavrin/changelog.gz" | sed -n '1s/^tavrin (\(.*\)).*/\1/p')
+if [ "$logged" = "$version" ]; then
+    echo "ok      changelog entry for $version"
+else
+    echo "CHANGELOG has ${logged:-no entry} on top, the package is $version"
+    status=1
+fi
+
+# Lintian refuses to judge a package when it fails itself; that is a failure
+# too, not a clean result.
+lintian_rc=0
+report=$(lintian --fail-on none --tag-display-limit 0 "$deb" 2>&1) || lintian_rc=$?
+report=$(grep -v '^running with root privileges' <<<"$report" || true)
+[ -n "$report" ] && echo "$report"
+if [ $lintian_rc -ne 0 ] || grep -q '^E: ' <<<"$report"; then
+    echo "LINTIAN found errors (exit $lintian_rc)"
+    status=1
+else
+    echo "ok      lintian: $(grep -c '^W: ' <<<"$report" || true) warnings, no errors"
+fi
 exit $status
