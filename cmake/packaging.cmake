@@ -46,8 +46,11 @@ if(UNIX AND NOT APPLE)
 
     install(FILES ${PROJECT_SOURCE_DIR}/tools/linux/tavrin.desktop
             DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-    install(FILES ${PROJECT_SOURCE_DIR}/app/icons/tavrin.png
-            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/128x128/apps)
+    # Rendered from the drawing by tools/linux/icons/render.sh; the window's
+    # own icon stays in app/icons.
+    install(DIRECTORY ${PROJECT_SOURCE_DIR}/tools/linux/icons/hicolor
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons
+            FILES_MATCHING PATTERN "*.png" PATTERN "*.svg")
     # udev reads rules from /usr/lib/udev/rules.d, whatever the prefix says.
     install(FILES ${PROJECT_SOURCE_DIR}/tools/linux/60-tavrin.rules
             DESTINATION ${TAVRIN_UDEV_RULES_DIR})

@@ -18,7 +18,13 @@ for path in \
     ./usr/bin/tavrin-readersim \
     ./usr/lib/udev/rules.d/60-tavrin.rules \
     ./usr/share/applications/tavrin.desktop \
+    ./usr/share/icons/hicolor/16x16/apps/tavrin.png \
+    ./usr/share/icons/hicolor/32x32/apps/tavrin.png \
+    ./usr/share/icons/hicolor/48x48/apps/tavrin.png \
+    ./usr/share/icons/hicolor/64x64/apps/tavrin.png \
     ./usr/share/icons/hicolor/128x128/apps/tavrin.png \
+    ./usr/share/icons/hicolor/256x256/apps/tavrin.png \
+    ./usr/share/icons/hicolor/scalable/apps/tavrin.svg \
     ./usr/share/man/man1/tavrin.1.gz \
     ./usr/share/man/man1/tavrinctl.1.gz \
     ./usr/share/man/man1/tavrin-readersim.1.gz \
