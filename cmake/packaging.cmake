@@ -44,8 +44,12 @@ if(UNIX AND NOT APPLE)
             DESTINATION ${docdir})
     add_custom_target(tavrin_compressed_docs ALL DEPENDS ${compressed})
 
-    install(FILES ${PROJECT_SOURCE_DIR}/tools/linux/tavrin.desktop
+    # AppStream finds the desktop entry by the component's id, so both carry it.
+    set(appstream_id invalid.tavrin.Tavrin)
+    install(FILES ${PROJECT_SOURCE_DIR}/tools/linux/${appstream_id}.desktop
             DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+    install(FILES ${PROJECT_SOURCE_DIR}/tools/linux/${appstream_id}.metainfo.xml
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
     # Rendered from the drawing by tools/linux/icons/render.sh; the window's
     # own icon stays in app/icons.
     install(DIRECTORY ${PROJECT_SOURCE_DIR}/tools/linux/icons/hicolor

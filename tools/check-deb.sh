@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks that the Debian package puts every file where the system looks for it,
-# that its manual pages render without a warning, that its changelog is for
+# that its manual pages render without a warning, that its AppStream data is
+# valid and finds its desktop entry, that its changelog is for
 # the version being packaged, and that lintian finds no error in it (its
 # warnings are printed; README's "Packaging" tells why those left are there).
 set -euo pipefail
@@ -8,7 +9,7 @@ deb=$(realpath "${1:?usage: check-deb.sh PACKAGE.deb}")
 
 cd "$(dirname "$0")/.."
 source tools/packages.sh
-need_packages man-db groff-base lintian
+need_packages man-db groff-base lintian appstream
 
 contents=$(dpkg -c "$deb" | awk '{print $NF}')
 status=0
@@ -17,7 +18,8 @@ for path in \
     ./usr/bin/tavrinctl \
     ./usr/bin/tavrin-readersim \
     ./usr/lib/udev/rules.d/60-tavrin.rules \
-    ./usr/share/applications/tavrin.desktop \
+    ./usr/share/applications/invalid.tavrin.Tavrin.desktop \
+    ./usr/share/metainfo/invalid.tavrin.Tavrin.metainfo.xml \
     ./usr/share/icons/hicolor/16x16/apps/tavrin.png \
     ./usr/share/icons/hicolor/32x32/apps/tavrin.png \
     ./usr/share/icons/hicolor/48x48/apps/tavrin.png \
@@ -60,6 +62,17 @@ for page in "$root"/usr/share/man/man1/*.1.gz; do
         echo "ok      manual page $(basename "$page")"
     fi
 done
+
+metainfo=$root/usr/share/metainfo/invalid.tavrin.Tavrin.metainfo.xml
+if [ -f "$metainfo" ] && appstreamcli validate --no-net "$metainfo" \
+    && tree_report=$(appstreamcli validate-tree --no-net "$root" 2>&1); then
+    echo "ok      AppStream data"
+else
+    # validate-tree is what notices a launchable without its desktop entry.
+    echo "${tree_report:-}"
+    echo "APPSTREAM data not valid"
+    status=1
+fi
 
 version=$(dpkg-deb -f "$deb" Version)
 logged=$(zcat "$root/usr/share/doc/tavrin/changelog.gz" | sed -n '1s/^tavrin (\(.*\)).*/\1/p')
