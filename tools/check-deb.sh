@@ -52,10 +52,11 @@ dpkg-deb -x "$deb" "$root"
 # groff reports its warnings on standard error; the page is fine when there
 # are none.
 for page in "$root"/usr/share/man/man1/*.1.gz; do
+    man_rc=0
     warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 \
-        man --warnings -E UTF-8 -l "$page" 2>&1 >/dev/null)
-    if [ -n "$warnings" ]; then
-        echo "MANPAGE $(basename "$page"):"
+        man --warnings -E UTF-8 -l "$page" 2>&1 >/dev/null) || man_rc=$?
+    if [ $man_rc -ne 0 ] || [ -n "$warnings" ]; then
+        echo "MANPAGE $(basename "$page") (man exit $man_rc):"
         echo "$warnings"
         status=1
     else
@@ -75,7 +76,7 @@ else
 fi
 
 version=$(dpkg-deb -f "$deb" Version)
-logged=$(zcat "$root/usr/share/doc/tavrin/changelog.gz" | sed -n '1s/^tavrin (\(.*\)).*/\1/p')
+logged=$(zcat "$root/usr/share/doc/tavrin/changelog.gz" 2>/dev/null | sed -n '1s/^tavrin (\(.*\)).*/\1/p' || true)
 if [ "$logged" = "$version" ]; then
     echo "ok      changelog entry for $version"
 else
