@@ -3,14 +3,14 @@
 #include "settings/textcodec.h"
 
 #include <QLabel>
-#include <QMetaObject>
 
 charThread::charThread(QLabel *targetLabel, unsigned char startLetter)
-    : targetLabel(targetLabel)
-    , letter(startLetter)
+    : letter(startLetter)
 {
     // Builds the code page table here rather than on the worker.
     TextCodec::initialise();
+    if (targetLabel)
+        connect(this, &charThread::textReady, targetLabel, &QLabel::setText, Qt::QueuedConnection);
 }
 
 charThread::~charThread()
@@ -35,21 +35,11 @@ void charThread::stop()
 void charThread::run()
 {
     while (!stopped) {
-        show(TextCodec::cStringToText(QByteArray(1, char(letter))));
+        emit textReady(TextCodec::cStringToText(QByteArray(1, char(letter))));
         letter = static_cast<unsigned char>(letter + 1);
         msleep(100);
         while (paused)
             msleep(100);
     }
-    show(QStringLiteral("Thread stop"));
-}
-
-void charThread::show(const QString &text)
-{
-    // The label belongs to the GUI thread: the text is handed over there,
-    // and dropped if the label is gone by then.
-    QLabel *label = targetLabel;
-    if (!label)
-        return;
-    QMetaObject::invokeMethod(label, "setText", Qt::QueuedConnection, Q_ARG(QString, text));
+    emit textReady(QStringLiteral("Thread stop"));
 }

@@ -11,6 +11,8 @@ class QLabel;
 // starts one.
 class charThread : public QThread
 {
+    Q_OBJECT
+
 public:
     // startLetter lets a caller begin elsewhere than 'A' (a test that wants
     // to see the wrap from 255 to 0 need not wait through 190 steps).
@@ -20,13 +22,15 @@ public:
     void togglePause();
     void stop();
 
+signals:
+    // Carries each text to the label on the GUI thread; a label that is
+    // gone by then takes its connection with it.
+    void textReady(const QString &text);
+
 protected:
     void run() override;
 
 private:
-    void show(const QString &text);
-
-    QLabel *targetLabel;
     unsigned char letter;
     // Written by the GUI thread, polled by the worker.
     std::atomic<bool> paused{false};

@@ -10,6 +10,7 @@
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
     , ui(new Ui::MainWindow)
+    , form(*ui)
     , readerLink(new ReaderLink(this))
 {
     ui->setupUi(this);

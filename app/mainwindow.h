@@ -1,10 +1,13 @@
 #pragma once
 
+#include "app/settingsform.h"
 #include "link/readerlink.h"
+#include "settings/readersettings.h"
 
 #include <QMainWindow>
 
 #include <memory>
+#include <optional>
 
 class HidDevice;
 class QByteArray;
@@ -32,7 +35,9 @@ public:
     void SetIButtonControlsEnabled(bool on);
     void DisconnectReader();
     void GetIBTValue();
-    void ParseSerialReply(const QByteArray &chunk);
+    // Shows a serial settings reply (from its "1BT" to its CR) in the form;
+    // what it decoded, nothing when it is not one.
+    std::optional<ReaderSettings> ParseSerialReply(const QByteArray &reply);
 
 public slots:
     void GetIBTValueClick();
@@ -69,6 +74,7 @@ private:
     void showDisconnected();
 
     Ui::MainWindow *ui;
+    SettingsForm form;
     charThread *workerThread = nullptr;
     ReaderLink *readerLink;
     // The device the diagnostic dump leaves open, outside the connection.

@@ -122,6 +122,6 @@ void appendReaderOutput(QTextEdit *edit, const QString &text)
 
 void MainWindow::onReadyRead(const QByteArray &chunk)
 {
+    // A settings reply among the output is the settings read's to find.
     appendReaderOutput(ui->ScannerEdit, TextCodec::cStringToText(chunk));
-    ParseSerialReply(chunk);
 }

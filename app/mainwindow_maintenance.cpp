@@ -29,6 +29,13 @@ void tellUser(const QString &title, const QString &text)
     QMessageBox::information(nullptr, title, text, QMessageBox::Yes, QMessageBox::NoButton);
 }
 
+QString writerMissingText(const QString &reason, const QString &program)
+{
+    return QStringLiteral("The firmware writer could not be started (%1).\n"
+                          "It was looked for at:\n%2")
+        .arg(reason, firmwareWriterLocation(program));
+}
+
 } // namespace
 
 void MainWindow::ChangeModeClick()
@@ -57,6 +64,14 @@ void MainWindow::ChangeModeClick()
 
 void MainWindow::FWUpdateClick()
 {
+    const QString program = Platform::firmwareWriterProgram();
+    // A reader in its programming mode with no writer to program it is worse
+    // off than one never told: look for the writer first.
+    if (const std::optional<QString> problem = firmwareWriterProblem(program)) {
+        qDebug("FWUpdate fail");
+        tellUser(QStringLiteral("Firmware Update"), writerMissingText(*problem, program));
+        return;
+    }
     if (!Maintenance::enterProgrammingMode(*readerLink)) {
         tellUser(QStringLiteral("ISP Mode"),
                  QStringLiteral("Can't send ISP mode command to device, please check your iButton device!!"));
@@ -67,7 +82,6 @@ void MainWindow::FWUpdateClick()
         DisconnectReader();
     Platform::sleepMs(WriterStartPauseMs);
 
-    const QString program = Platform::firmwareWriterProgram();
     std::unique_ptr<BusyIndicator> busy;
     const WriterRun run = runFirmwareWriter(program, [this, &busy](bool running) {
         if (running) {
@@ -79,10 +93,7 @@ void MainWindow::FWUpdateClick()
     });
     if (!run.started) {
         qDebug("FWUpdate fail");
-        tellUser(QStringLiteral("Firmware Update"),
-                 QStringLiteral("The firmware writer could not be started (%1).\n"
-                                "It was looked for at:\n%2")
-                     .arg(run.errorText, firmwareWriterLocation(program)));
+        tellUser(QStringLiteral("Firmware Update"), writerMissingText(run.errorText, program));
         return;
     }
     // The writer reports its own outcome; its exit code follows no known

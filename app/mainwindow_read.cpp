@@ -5,7 +5,6 @@
 #include "link/commandframe.h"
 #include "link/readerlink.h"
 #include "settings/readersettings.h"
-#include "app/settingsform.h"
 #include "settings/settingsread.h"
 
 #include <QDebug>
@@ -14,6 +13,7 @@
 namespace {
 
 const char StatusFailText[] = "Get F/W version fail, please retry.";
+const char ReadOkText[] = "Successfully obtained iButton the set value";
 
 void showReadBox(const char *text)
 {
@@ -48,19 +48,18 @@ void MainWindow::GetIBTValue()
     ReaderLink &link = *readerLink;
 
     if (link.transport() == ReaderLink::Transport::Serial) {
-        // The replies come back through the poll; only a write that did not
-        // reach the port is known here, and it must not read as success.
-        const QByteArrayList frames = SettingsRead::serialRequests();
-        bool sent = true;
-        for (int i = 0; i < frames.size(); ++i) {
-            if (i == SettingsRead::SerialFramesBeforeKbCountry)
+        // Success only once the reader's reply is in the form.
+        const std::optional<QByteArray> reply = SettingsRead::overSerial(link, [this](int sent) {
+            if (sent == SettingsRead::SerialFramesBeforeKbCountry)
                 ui->KB_cmb->setDisabled(true);
-            if (sent && !link.send(frames[i])) {
-                qDebug("Unable to write settings request %d to the serial port\n", i);
-                sent = false;
-            }
+        });
+        if (!reply) {
+            showReadBox(StatusFailText);
+            return;
         }
-        showReadBox(sent ? "Successfully obtained iButton the set value" : StatusFailText);
+        const std::optional<ReaderSettings> shown = ParseSerialReply(*reply);
+        const std::optional<SettingsRead::Step> missing = SettingsRead::firstMissingBlock(*shown);
+        showReadBox(missing ? failText(*missing) : ReadOkText);
         return;
     }
     if (link.transport() != ReaderLink::Transport::Hid)
@@ -68,15 +67,9 @@ void MainWindow::GetIBTValue()
 
     // Each step's values reach the form before the next request goes out,
     // so a read that fails half-way leaves the earlier ones shown.
-    const SettingsRead::HidResult result = SettingsRead::overHid(
-        link, [this](SettingsRead::Step, const ReaderSettings &decoded) {
-            SettingsForm::apply(*ui, decoded);
-        });
-    if (result.failedAt) {
-        showReadBox(failText(*result.failedAt));
-        return;
-    }
-    showReadBox("Successfully obtained iButton the set value");
+    const SettingsRead::HidResult result =
+        SettingsRead::overHid(link, [this](SettingsRead::Step, const ReaderSettings &decoded) { form.apply(decoded); });
+    showReadBox(result.failedAt ? failText(*result.failedAt) : ReadOkText);
 }
 
 void MainWindow::ReadStatus()
@@ -89,16 +82,17 @@ void MainWindow::ReadStatus()
     if (settingsLoaded)
         return;
     // Only a complete read counts as loaded; otherwise the next call tries again.
-    settingsLoaded = SettingsRead::readOnceOverHid(
-        link, [this](const ReaderSettings &decoded) { SettingsForm::apply(*ui, decoded); });
+    settingsLoaded =
+        SettingsRead::readOnceOverHid(link, [this](const ReaderSettings &decoded) { form.apply(decoded); });
 }
 
-void MainWindow::ParseSerialReply(const QByteArray &chunk)
+std::optional<ReaderSettings> MainWindow::ParseSerialReply(const QByteArray &reply)
 {
-    const std::optional<ReaderSettings> reply = decodeSerialReply(chunk);
-    if (!reply)
-        return;
-    if (reply->firmwareVersion)
-        qDebug() << "ver:" << *reply->firmwareVersion;
-    SettingsForm::apply(*ui, *reply);
+    const std::optional<ReaderSettings> decoded = decodeSerialReply(reply);
+    if (!decoded)
+        return std::nullopt;
+    if (decoded->firmwareVersion)
+        qDebug() << "ver:" << *decoded->firmwareVersion;
+    form.apply(*decoded);
+    return decoded;
 }

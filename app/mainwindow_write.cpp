@@ -3,8 +3,10 @@
 #include "ui_mainwindow.h"
 
 #include "link/readerlink.h"
+#include "settings/settingsverify.h"
 #include "settings/settingswrite.h"
 
+#include <QDebug>
 #include <QMessageBox>
 
 namespace {
@@ -28,17 +30,7 @@ void MainWindow::SetIBTValueClick()
     const WriteTransport transport =
         link.transport() == ReaderLink::Transport::Serial ? WriteTransport::Serial : WriteTransport::Hid;
 
-    SettingsWriteRequest request;
-    request.flags = SettingsWriteRequest::flagsFromChecks(
-        ui->RemoveDataChk->isChecked(), ui->PostAmbleChk->isChecked(), ui->PreAmbleChk->isChecked(),
-        ui->AutoReportChk->isChecked(), ui->BuzzerEnableChk->isChecked());
-    request.outputStart = ui->IBTOutStartEdit->text();
-    request.outputLength = ui->IBTOutLengthEdit->text();
-    request.kbCountry = ui->KB_cmb->currentIndex();
-    request.preAmble = ui->PreAmbleEdit->text();
-    request.postAmble = ui->PostAmbleEdit->text();
-    request.removeData = ui->RemoveDataEdit->text();
-
+    const SettingsWriteRequest request = form.writeRequest();
     const SettingsWriteSequence sequence(request, transport);
     // Half a configuration is worse than none: refuse before the first frame.
     if (!sequence.overlongTexts().isEmpty()) {
@@ -55,5 +47,14 @@ void MainWindow::SetIBTValueClick()
         tell(QStringLiteral("Failed to set iButton set value, please check the connection."));
         return;
     }
+
+    // Handing the frames over proves nothing: the reader must hold them.
+    const ReaderSettings expected = sequence.expected();
+    const SettingsVerify::Outcome outcome = SettingsVerify::readBack(link, expected);
+    if (!outcome.confirmed()) {
+        tell(SettingsVerify::message(outcome));
+        return;
+    }
+    form.remember(request, expected);
     tell(QStringLiteral("Successfully set iButton set value"));
 }

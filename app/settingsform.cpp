@@ -1,10 +1,9 @@
 #include "settingsform.h"
 
 #include "settings/readersettings.h"
+#include "settings/settingswrite.h"
 
 #include "ui_mainwindow.h"
-
-namespace SettingsForm {
 
 namespace {
 
@@ -19,7 +18,12 @@ void showFlag(quint8 flags, quint8 bit, QCheckBox *box, QWidget *edit = nullptr)
 
 } // namespace
 
-void apply(Ui::MainWindow &ui, const ReaderSettings &s)
+SettingsForm::SettingsForm(Ui::MainWindow &ui)
+    : ui(ui)
+{
+}
+
+void SettingsForm::apply(const ReaderSettings &s)
 {
     if (s.firmwareVersion)
         ui.FWLbl->setText(versionLabelText(*s.firmwareVersion, s.source));
@@ -40,14 +44,53 @@ void apply(Ui::MainWindow &ui, const ReaderSettings &s)
     if (s.kbCountry) {
         ui.KB_cmb->setDisabled(false);
         ui.KB_cmb->setCurrentIndex(kbCountryIndex(*s.kbCountry));
+        kbCountry = std::pair{ui.KB_cmb->currentIndex(), *s.kbCountry};
     }
 
-    if (s.preAmble)
-        ui.PreAmbleEdit->setText(keyCodesText(*s.preAmble, s.source));
-    if (s.postAmble)
-        ui.PostAmbleEdit->setText(keyCodesText(*s.postAmble, s.source));
-    if (s.removeData)
-        ui.RemoveDataEdit->setText(keyCodesText(*s.removeData, s.source));
+    const auto show = [&s](const std::optional<QByteArray> &codes, QLineEdit *edit, std::optional<Shown> &shown) {
+        if (!codes)
+            return;
+        edit->setText(keyCodesText(*codes, s.source));
+        shown = Shown{edit->text(), *codes};
+    };
+    show(s.preAmble, ui.PreAmbleEdit, preAmble);
+    show(s.postAmble, ui.PostAmbleEdit, postAmble);
+    show(s.removeData, ui.RemoveDataEdit, removeData);
 }
 
-} // namespace SettingsForm
+SettingsWriteRequest SettingsForm::writeRequest() const
+{
+    SettingsWriteRequest request;
+    request.flags = SettingsWriteRequest::flagsFromChecks(
+        ui.RemoveDataChk->isChecked(), ui.PostAmbleChk->isChecked(), ui.PreAmbleChk->isChecked(),
+        ui.AutoReportChk->isChecked(), ui.BuzzerEnableChk->isChecked());
+    request.outputStart = ui.IBTOutStartEdit->text();
+    request.outputLength = ui.IBTOutLengthEdit->text();
+    request.kbCountry = ui.KB_cmb->currentIndex();
+    if (kbCountry && kbCountry->first == request.kbCountry)
+        request.kbCountry = kbCountry->second;
+    request.preAmble = ui.PreAmbleEdit->text();
+    request.postAmble = ui.PostAmbleEdit->text();
+    request.removeData = ui.RemoveDataEdit->text();
+
+    const auto unchanged = [](const std::optional<Shown> &shown, const QString &text) {
+        return shown && shown->text == text ? std::optional<QByteArray>(shown->codes) : std::nullopt;
+    };
+    request.preAmbleCodes = unchanged(preAmble, request.preAmble);
+    request.postAmbleCodes = unchanged(postAmble, request.postAmble);
+    request.removeDataCodes = unchanged(removeData, request.removeData);
+    return request;
+}
+
+void SettingsForm::remember(const SettingsWriteRequest &sent, const ReaderSettings &held)
+{
+    const auto keep = [](const QString &text, const std::optional<QByteArray> &codes, std::optional<Shown> &shown) {
+        if (codes)
+            shown = Shown{text, *codes};
+    };
+    keep(sent.preAmble, held.preAmble, preAmble);
+    keep(sent.postAmble, held.postAmble, postAmble);
+    keep(sent.removeData, held.removeData, removeData);
+    if (held.kbCountry)
+        kbCountry = std::pair{ui.KB_cmb->currentIndex(), *held.kbCountry};
+}

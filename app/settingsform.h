@@ -1,17 +1,51 @@
 #pragma once
 
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
 struct ReaderSettings;
+struct SettingsWriteRequest;
 
 namespace Ui {
 class MainWindow;
 }
 
-namespace SettingsForm {
+// The settings form as the record of the reader's settings: what a read
+// shows in it, and the write that it asks for.
+class SettingsForm
+{
+public:
+    explicit SettingsForm(Ui::MainWindow &ui);
 
-// Shows settings in the form in the order a full read delivers them: version
-// label, flag boxes with the edits they govern, outputs, keyboard country
-// (which also enables KB_cmb), the three key-code texts. Absent fields leave
-// their widgets as they were.
-void apply(Ui::MainWindow &ui, const ReaderSettings &settings);
+    // Shows settings in the order a full read delivers them: version label,
+    // flag boxes with the edits they govern, outputs, keyboard country
+    // (which also enables KB_cmb), the three key-code texts. Absent fields
+    // leave their widgets as they were. What the edits and KB_cmb now show
+    // is remembered with the values behind it.
+    void apply(const ReaderSettings &settings);
 
-} // namespace SettingsForm
+    // The write the form asks for. An edit whose text is still the one a
+    // read (or a confirmed write) left in it sends exactly the key codes
+    // behind that text, and KB_cmb the byte behind its entry: a text such as
+    // "[NULL]" or a code-page character would not always encode back to the
+    // codes it came from.
+    SettingsWriteRequest writeRequest() const;
+
+    // After a write the reader confirmed: the form's texts now stand for
+    // the codes that were sent.
+    void remember(const SettingsWriteRequest &sent, const ReaderSettings &held);
+
+private:
+    struct Shown
+    {
+        QString text;
+        QByteArray codes;
+    };
+
+    Ui::MainWindow &ui;
+    std::optional<Shown> preAmble, postAmble, removeData;
+    // The index KB_cmb showed for the byte a read delivered.
+    std::optional<std::pair<int, quint8>> kbCountry;
+};

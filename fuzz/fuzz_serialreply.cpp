@@ -3,6 +3,7 @@
 
 #include "fuzzsupport.h"
 #include "settings/readersettings.h"
+#include "settings/serialreply.h"
 
 FUZZ_SET_UP()
 
@@ -52,6 +53,25 @@ void check(const QByteArray &chunk)
                    == *s->preAmble);
 }
 
+// The bytes as polls would bring them, cut at every 7th byte: what the
+// finder takes is a whole reply the decoder recognises, and what it keeps
+// stays within one reply and the chunk behind it.
+void checkFinder(const QByteArray &bytes)
+{
+    SerialReplyFinder finder;
+    for (qsizetype at = 0; at < bytes.size(); at += 7) {
+        finder.append(bytes.mid(at, 7));
+        while (const std::optional<QByteArray> reply = finder.take()) {
+            FUZZ_CHECK(isSerialSettingsReply(*reply));
+            FUZZ_CHECK(reply->size() >= SerialFirstBlockOffset + 3 * SerialBlockOverhead);
+            FUZZ_CHECK(bytes.contains(*reply));
+            const std::optional<ReaderSettings> s = decodeSerialReply(*reply);
+            FUZZ_CHECK(s && s->outputStart);
+        }
+        FUZZ_CHECK(finder.pendingBytes() <= SerialReplyFinder::MaxReplyBytes + 7);
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -59,5 +79,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
     check(bytes);
     check(QByteArrayLiteral("1BT") + bytes + '\r');
+    checkFinder(bytes);
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "firmwareupdate.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QEventLoop>
 
 WriterRun runFirmwareWriter(const QString &program, const std::function<void(bool)> &running)
@@ -49,4 +50,16 @@ QString firmwareWriterLocation(const QString &program)
 {
     const QString path = QDir::current().absoluteFilePath(QDir::fromNativeSeparators(program));
     return QDir::toNativeSeparators(QDir::cleanPath(path));
+}
+
+std::optional<QString> firmwareWriterProblem(const QString &program)
+{
+    const QFileInfo writer(firmwareWriterLocation(program));
+    if (!writer.exists())
+        return QStringLiteral("No such file");
+    if (writer.isDir())
+        return QStringLiteral("It is a folder");
+    if (!writer.isExecutable())
+        return QStringLiteral("Not executable");
+    return std::nullopt;
 }

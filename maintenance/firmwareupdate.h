@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 // How a run of the firmware writer ended.
 struct WriterRun
@@ -24,3 +25,8 @@ WriterRun runFirmwareWriter(const QString &program, const std::function<void(boo
 
 // Where program is looked for: its absolute, cleaned path in native form.
 QString firmwareWriterLocation(const QString &program);
+
+// Why program could not be run ("No such file", "Not executable", ...), or
+// nothing when it is there to run. Asked before the reader is told to wait
+// for a writer, so that no reader is left waiting for one that cannot come.
+std::optional<QString> firmwareWriterProblem(const QString &program);

@@ -15,6 +15,8 @@ bool switchInterface(ReaderLink &link)
 {
     if (!link.send(guardedFrame(CmdChangeMode)))
         return false;
+    // A port closed right after the write may drop what it has not sent yet.
+    link.drain();
     link.close();
     return true;
 }
@@ -24,7 +26,9 @@ bool enterProgrammingMode(ReaderLink &link)
     const QByteArray frame = guardedFrame(CmdIspMode);
     if (link.transport() == ReaderLink::Transport::Serial) {
         qDebug("serial_buf: %x %x", unsigned(quint8(frame[4])), unsigned(quint8(frame[5])));
-        link.send(frame);
+        // The port is closed next; the frame must be on the line by then.
+        if (link.send(frame))
+            link.drain();
         return true;
     }
     for (int attempt = 0; attempt < IspWriteAttempts; ++attempt) {

@@ -60,11 +60,11 @@ quint8 controlCodeFromName(const QString &name)
     return 0x00;
 }
 
-QByteArray encodeKeyCodes(const QString &text, KeyCodeTrace trace)
+QList<KeyCodeToken> keyCodeTokens(const QString &text)
 {
     const char16_t open = u'[';
     const char16_t close = u']';
-    QByteArray codes;
+    QList<KeyCodeToken> tokens;
     qsizetype i = 0;
     while (i < text.size()) {
         if (isAt(text, i, open)) {
@@ -77,18 +77,26 @@ QByteArray encodeKeyCodes(const QString &text, KeyCodeTrace trace)
                 : isAt(text, i + 4, close)             ? 3
                                                        : 0;
             if (nameLength > 0) {
-                codes.append(char(controlCodeFromName(text.mid(i + 1, nameLength))));
+                tokens.append({i, nameLength + 2, controlCodeFromName(text.mid(i + 1, nameLength)), true});
                 i += nameLength + 2;
                 continue;
             }
         }
-
         const char16_t u = text.at(i).unicode();
-        if (trace == KeyCodeTrace::PreAmble)
-            qDebug("PreVal=%x", unsigned(u));
         const int symbol = symbolCodeFor(u);
-        codes.append(char(symbol >= 0 ? symbol : u & 0xFF));
+        tokens.append({i, 1, quint8(symbol >= 0 ? symbol : u & 0xFF), false});
         ++i;
+    }
+    return tokens;
+}
+
+QByteArray encodeKeyCodes(const QString &text, KeyCodeTrace trace)
+{
+    QByteArray codes;
+    for (const KeyCodeToken &token : keyCodeTokens(text)) {
+        if (!token.name && trace == KeyCodeTrace::PreAmble)
+            qDebug("PreVal=%x", unsigned(text.at(token.position).unicode()));
+        codes.append(char(token.code));
     }
     return codes;
 }

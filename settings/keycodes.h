@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 // A preamble, postamble or remove-data string is a run of one-byte key codes.
@@ -14,6 +15,19 @@ quint8 controlCodeFromName(const QString &name);
 
 // Which string is being encoded; only the preamble is traced ("PreVal=%x").
 enum class KeyCodeTrace { Off, PreAmble };
+
+// One key code of a text and where it stands: a bracketed name, or one
+// character (one UTF-16 code unit).
+struct KeyCodeToken
+{
+    qsizetype position = 0;
+    qsizetype length = 1;
+    quint8 code = 0;
+    bool name = false;
+};
+
+// The text cut as encodeKeyCodes cuts it.
+QList<KeyCodeToken> keyCodeTokens(const QString &text);
 
 // Text to key codes. Never fails; the count is the size of the result.
 QByteArray encodeKeyCodes(const QString &text, KeyCodeTrace trace = KeyCodeTrace::Off);

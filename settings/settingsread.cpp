@@ -2,8 +2,11 @@
 
 #include "link/commandframe.h"
 #include "link/readerlink.h"
+#include "settings/serialreply.h"
 
 #include <QDebug>
+#include <QEventLoop>
+#include <QTimer>
 
 namespace SettingsRead {
 
@@ -68,6 +71,15 @@ quint8 commandOf(Step step)
     return CmdGetStatus;
 }
 
+std::optional<Step> firstMissingBlock(const ReaderSettings &settings)
+{
+    for (const Step step : {Step::PreAmble, Step::PostAmble, Step::RemoveData}) {
+        if (!(settings.*blockField(step)))
+            return step;
+    }
+    return std::nullopt;
+}
+
 HidResult overHid(ReaderLink &link, const StepDecoded &onStep)
 {
     HidResult result;
@@ -79,9 +91,14 @@ HidResult overHid(ReaderLink &link, const StepDecoded &onStep)
         }
         const ReaderSettings decoded = decodeStep(step, *reply);
         result.settings.merge(decoded);
+        // A block the reader garbled is as much a failure as one it never
+        // sent; the read still fetches the others.
+        if (step != Step::Status && !result.failedAt && !(decoded.*blockField(step)))
+            result.failedAt = step;
         if (onStep)
             onStep(step, decoded);
     }
+    result.answered = true;
     return result;
 }
 
@@ -130,6 +147,38 @@ QByteArrayList serialRequests()
 {
     return {commandFrame(CmdGetStatus),   commandFrame(CmdFlags),        commandFrame(CmdOutput),
             commandFrame(CmdGetPreAmble), commandFrame(CmdGetPostAmble), commandFrame(CmdGetRemoveData)};
+}
+
+std::optional<QByteArray> overSerial(ReaderLink &link, const std::function<void(int)> &afterFrame, int timeoutMs)
+{
+    SerialReplyFinder finder;
+    std::optional<QByteArray> reply;
+    QEventLoop loop;
+    QObject::connect(&link, &ReaderLink::received, &loop, [&](const QByteArray &chunk) {
+        finder.append(chunk);
+        if (!reply)
+            reply = finder.take();
+        if (reply)
+            loop.quit();
+    });
+    QObject::connect(&link, &ReaderLink::lost, &loop, &QEventLoop::quit);
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+
+    const QByteArrayList frames = serialRequests();
+    for (int i = 0; i < frames.size(); ++i) {
+        if (!link.send(frames[i])) {
+            qDebug("Unable to write settings request %d to the serial port\n", i);
+            return std::nullopt;
+        }
+        if (afterFrame)
+            afterFrame(i + 1);
+    }
+    deadline.start(timeoutMs);
+    while (!reply && deadline.isActive() && link.isOpen())
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    return reply;
 }
 
 } // namespace SettingsRead

@@ -21,11 +21,19 @@ struct HidResult
     // Every field decoded before the read ended; a block that failed its
     // checks is absent while the read goes on.
     ReaderSettings settings;
-    // The exchange that returned false; nothing when all four succeeded.
+    // The first step that failed: its exchange (the read ended there) or
+    // its block's count or checksum (the read went on). Nothing when every
+    // step delivered its values.
     std::optional<Step> failedAt;
+    // Every exchange got its reply, whatever the replies held.
+    bool answered = false;
 
     bool ok() const { return !failedAt; }
 };
+
+// The first of the three blocks that a decoded read lacks (a count above 31
+// or a wrong checksum), if any.
+std::optional<Step> firstMissingBlock(const ReaderSettings &settings);
 
 // Runs right after a step's reply was accepted, with only what that reply
 // delivered, before the next request is written.
@@ -52,5 +60,16 @@ QByteArrayList serialRequests();
 // The keyboard country does not exist over serial; the window switches it
 // off after this many frames.
 constexpr int SerialFramesBeforeKbCountry = 3;
+
+// How long a serial read waits for the whole reply.
+constexpr int SerialReplyTimeoutMs = 2000;
+
+// Writes the six requests and gathers what the poll brings until the whole
+// settings reply has come (SerialReplyFinder), the link closes or
+// timeoutMs passes. The event loop runs meanwhile (so the output tab keeps
+// showing what arrives) but holds user input back. The reply's bytes, from
+// "1BT" to its CR. afterFrame runs after each request with the number sent.
+std::optional<QByteArray> overSerial(ReaderLink &link, const std::function<void(int sent)> &afterFrame = {},
+                                     int timeoutMs = SerialReplyTimeoutMs);
 
 } // namespace SettingsRead

@@ -2,6 +2,7 @@
 
 #include "link/commandframe.h"
 #include "settings/keycodes.h"
+#include "settings/readersettings.h"
 
 #include <QDebug>
 
@@ -67,33 +68,33 @@ const QString &SettingsWriteSequence::blockText(quint8 code) const
     }
 }
 
+QByteArray SettingsWriteSequence::blockCodes(quint8 code, KeyCodeTrace trace) const
+{
+    const std::optional<QByteArray> &exact = code == CmdSetPreAmble    ? m_request.preAmbleCodes
+                                             : code == CmdSetPostAmble ? m_request.postAmbleCodes
+                                                                       : m_request.removeDataCodes;
+    return exact ? *exact : encodeKeyCodes(blockText(code), trace);
+}
+
 QList<OverlongText> SettingsWriteSequence::overlongTexts() const
 {
     QList<OverlongText> overlong;
     for (const quint8 code : {CmdSetPreAmble, CmdSetPostAmble, CmdSetRemoveData}) {
-        const QString &text = blockText(code);
-        const int length = m_transport == WriteTransport::Hid
-            ? int(encodeKeyCodes(text, KeyCodeTrace::Off).size())
-            : int(text.size());
-        const int limit = m_transport == WriteTransport::Hid ? WriteLimits::HidBlockCodes
-                                                             : WriteLimits::SerialBlockText;
-        if (length > limit)
-            overlong.append({fieldName(code), length, limit});
+        const int length = int(blockCodes(code, KeyCodeTrace::Off).size());
+        if (length > WriteLimits::BlockCodes)
+            overlong.append({fieldName(code), length, WriteLimits::BlockCodes});
     }
     return overlong;
 }
 
 QString SettingsWriteSequence::refusalText() const
 {
-    const bool hid = m_transport == WriteTransport::Hid;
     QStringList lines;
     for (const OverlongText &text : overlongTexts()) {
-        lines << QStringLiteral("%1 is too long: %2 %3, at most %4 fit in one %5 frame.")
+        lines << QStringLiteral("%1 is too long: %2 key codes, at most %3 fit in one frame.")
                      .arg(text.field)
                      .arg(text.length)
-                     .arg(hid ? QStringLiteral("key codes") : QStringLiteral("characters"))
-                     .arg(text.limit)
-                     .arg(hid ? QStringLiteral("USB") : QStringLiteral("serial"));
+                     .arg(text.limit);
     }
     if (lines.isEmpty())
         return {};
@@ -101,25 +102,24 @@ QString SettingsWriteSequence::refusalText() const
     return lines.join(QLatin1Char('\n'));
 }
 
-QByteArray SettingsWriteSequence::dataBlock(quint8 code, const QString &text,
-                                            bool tracePreAmble) const
+QByteArray SettingsWriteSequence::dataBlock(quint8 code, bool tracePreAmble) const
 {
-    const bool hid = m_transport == WriteTransport::Hid;
     // Checked untraced first: a frame that does not fit is never built.
-    if (!hid && text.size() > WriteLimits::SerialBlockText)
-        return {};
-    if (hid && encodeKeyCodes(text, KeyCodeTrace::Off).size() > WriteLimits::HidBlockCodes)
+    if (blockCodes(code, KeyCodeTrace::Off).size() > WriteLimits::BlockCodes)
         return {};
 
-    const QByteArray codes =
-        encodeKeyCodes(text, tracePreAmble ? KeyCodeTrace::PreAmble : KeyCodeTrace::Off);
+    const QByteArray codes = blockCodes(code, tracePreAmble ? KeyCodeTrace::PreAmble : KeyCodeTrace::Off);
     QByteArray frame = commandFrame(code).left(3);
     frame.append(char(quint8(codes.size())));
     frame.append(codes);
     // The serial frame runs over the text's length, not the count: a text
-    // with bracketed names leaves zero bytes behind its codes.
-    if (!hid)
-        frame.append(QByteArray(int(text.size()) - int(codes.size()), '\0'));
+    // with bracketed names leaves zero bytes behind its codes, up to the 64
+    // bytes a frame may take.
+    if (m_transport == WriteTransport::Serial) {
+        const int length = std::min<int>(4 + int(blockText(code).size()), WriteLimits::SerialFrameBytes);
+        if (length > frame.size())
+            frame.append(QByteArray(length - int(frame.size()), '\0'));
+    }
     return frame;
 }
 
@@ -127,7 +127,7 @@ QByteArray SettingsWriteSequence::frame(int step) const
 {
     const quint8 code = command(step);
     if (isDataBlock(code))
-        return dataBlock(code, blockText(code), code == CmdSetPreAmble);
+        return dataBlock(code, code == CmdSetPreAmble);
 
     QByteArray bare;
     switch (code) {
@@ -152,6 +152,21 @@ QByteArray SettingsWriteSequence::frame(int step) const
         break;
     }
     return bare;
+}
+
+ReaderSettings SettingsWriteSequence::expected() const
+{
+    ReaderSettings s;
+    s.source = m_transport == WriteTransport::Hid ? SettingsSource::Hid : SettingsSource::Serial;
+    s.flags = m_request.flags;
+    s.outputStart = quint8(m_request.outputStart.toInt(nullptr, 10));
+    s.outputLength = quint8(m_request.outputLength.toInt(nullptr, 10));
+    if (m_transport == WriteTransport::Hid)
+        s.kbCountry = quint8(m_request.kbCountry);
+    s.preAmble = blockCodes(CmdSetPreAmble, KeyCodeTrace::Off);
+    s.postAmble = blockCodes(CmdSetPostAmble, KeyCodeTrace::Off);
+    s.removeData = blockCodes(CmdSetRemoveData, KeyCodeTrace::Off);
+    return s;
 }
 
 int SettingsWriteSequence::run(const std::function<bool(const QByteArray &)> &send) const

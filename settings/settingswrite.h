@@ -4,7 +4,12 @@
 #include <QList>
 #include <QString>
 
+#include "settings/keycodes.h"
+
 #include <functional>
+#include <optional>
+
+struct ReaderSettings;
 
 // Writing the settings to the reader: the values as the form holds them and
 // the one-way frames that carry them. Frames are built one step at a time,
@@ -26,22 +31,26 @@ struct SettingsWriteRequest
     QString preAmble;
     QString postAmble;
     QString removeData;
+    // The key codes to send for a text, where they are known exactly (the
+    // codes a read showed and the user has not edited since): encoding the
+    // shown text again would not always give them back.
+    std::optional<QByteArray> preAmbleCodes;
+    std::optional<QByteArray> postAmbleCodes;
+    std::optional<QByteArray> removeDataCodes;
 
     static quint8 flagsFromChecks(bool removeData, bool postAmble, bool preAmble, bool autoReport,
                                   bool buzzer);
 };
 
-// A data block must fit the buffer its frame is built in. Over USB the codes
-// sit at report offsets 5..64; over the serial port the frame is the
-// report's bytes behind its id, 4 + L bytes where L is the length of the
-// text (bracketed names shrink n, not L), so the text itself is bounded.
+// A data block carries at most 60 key codes on either transport: over USB
+// they sit at report offsets 5..64, and a serial frame is never longer than
+// the 64 bytes behind a report's id.
 namespace WriteLimits {
-constexpr int HidBlockCodes = 60;
-constexpr int SerialBlockText = 60;
+constexpr int BlockCodes = 60;
+constexpr int SerialFrameBytes = 64;
 } // namespace WriteLimits
 
-// A text that does not fit its frame. length and limit count key codes over
-// USB and UTF-16 code units of the text over the serial port.
+// A text that does not fit its frame; length and limit count key codes.
 struct OverlongText
 {
     QString field; // "PreAmble", "PostAmble", "Remove Data"
@@ -70,14 +79,20 @@ public:
     // is not empty.
     QByteArray frame(int step) const;
 
+    // What the reader holds once every frame is taken: flags, outputs, the
+    // keyboard country over USB, the three blocks' key codes.
+    ReaderSettings expected() const;
+
     // Builds and hands each frame to send in order, stopping at the first
     // false. Returns the number of frames send accepted: count() when all
     // went out, 0 without calling send when a text is too long.
     int run(const std::function<bool(const QByteArray &frame)> &send) const;
 
 private:
-    QByteArray dataBlock(quint8 code, const QString &text, bool tracePreAmble) const;
+    QByteArray dataBlock(quint8 code, bool tracePreAmble) const;
     const QString &blockText(quint8 code) const;
+    // The block's key codes: the exact ones where known, else the text's.
+    QByteArray blockCodes(quint8 code, KeyCodeTrace trace) const;
 
     SettingsWriteRequest m_request;
     WriteTransport m_transport;

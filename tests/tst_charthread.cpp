@@ -43,6 +43,7 @@ private slots:
     void pauseHoldsTheCurrentCharacter();
     void stopEndsWithThreadStop();
     void pausedThreadStopsOnlyWhenReleased();
+    void labelGoneWhileRunning();
 };
 
 void CharThreadTest::showsCharactersInCodeOrder_data()
@@ -107,6 +108,20 @@ void CharThreadTest::pausedThreadStopsOnlyWhenReleased()
     thread.togglePause();
     QVERIFY(thread.wait(500));
     QTRY_COMPARE(label.text(), QStringLiteral("Thread stop"));
+}
+
+void CharThreadTest::labelGoneWhileRunning()
+{
+    auto *label = new QLabel;
+    charThread thread(label);
+    thread.start();
+    QVERIFY(!watchLabel(*label, 1).isEmpty());
+    // Texts the worker sends from now on have no label to go to.
+    delete label;
+    QTest::qWait(350);
+    thread.stop();
+    QVERIFY(thread.wait(1000));
+    QTest::qWait(50);
 }
 
 QTEST_MAIN(CharThreadTest)

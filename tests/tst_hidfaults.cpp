@@ -321,8 +321,9 @@ void HidFaultsTest::badReplies_data()
     // A report that echoes the request is taken, whatever it holds; the real
     // reply behind it is stale by the next exchange and passed over.
     QTest::newRow("status reply of all FF") << "status FF" << ReadOk << all << 5 << 400 << statusNoise;
-    QTest::newRow("preamble reply counting 255 codes") << "count 255" << ReadOk << all << 5 << 400 << preKept;
-    QTest::newRow("preamble reply of 31 codes, sum off") << "sum off" << ReadOk << all << 5 << 400 << preKept;
+    // A block the form cannot show is that step's failure; the read goes on.
+    QTest::newRow("preamble reply counting 255 codes") << "count 255" << PreAmbleFail << all << 5 << 400 << preKept;
+    QTest::newRow("preamble reply of 31 codes, sum off") << "sum off" << PreAmbleFail << all << 5 << 400 << preKept;
     // Each late reply costs a second read of each exchange, and that read
     // waits out its time.
     QTest::newRow("every reply one read late") << "late 1" << ReadOk << all << 8 << 4 * 300 + 400 << Read;

@@ -126,7 +126,7 @@ private slots:
     void failedExchangeEndsTheRead();
     void damagedBlockKeepsItsEdit_data();
     void damagedBlockKeepsItsEdit();
-    void serialReadIsAnsweredByThePoll();
+    void serialReadEndsWhenTheReplyIsShown();
     void serialReadSwitchesKbCountryOffAfterThreeFrames();
     void serialWriteToAGonePortIsNotSuccess();
     void serialReplyFillsTheForm_data();
@@ -255,12 +255,14 @@ void SettingsReadTest::damagedBlockKeepsItsEdit_data()
     QTest::addColumn<bool>("badChecksum");
     QTest::addColumn<QByteArray>("preAmble");
     QTest::addColumn<QStringList>("edits"); // pre, post, remove
+    QTest::addColumn<QString>("box");
 
-    QTest::newRow("every checksum off") << true << QByteArray("xy") << QStringList{"old", "old", "old"};
+    // A block the form could not show is a failed read, named by its step.
+    QTest::newRow("every checksum off") << true << QByteArray("xy") << QStringList{"old", "old", "old"} << PreAmbleFail;
     QTest::newRow("preamble of 32 codes")
-        << false << QByteArray(32, 'x') << QStringList{"old", "AB", "\u20AC"};
+        << false << QByteArray(32, 'x') << QStringList{"old", "AB", "\u20AC"} << PreAmbleFail;
     QTest::newRow("preamble of 31 codes")
-        << false << QByteArray(31, 'x') << QStringList{QString(31, 'x'), "AB", "\u20AC"};
+        << false << QByteArray(31, 'x') << QStringList{QString(31, 'x'), "AB", "\u20AC"} << ReadOk;
 }
 
 void SettingsReadTest::damagedBlockKeepsItsEdit()
@@ -268,6 +270,7 @@ void SettingsReadTest::damagedBlockKeepsItsEdit()
     QFETCH(bool, badChecksum);
     QFETCH(QByteArray, preAmble);
     QFETCH(QStringList, edits);
+    QFETCH(QString, box);
 
     loadTypicalSettings(model->state());
     model->state().preAmble = preAmble;
@@ -279,13 +282,13 @@ void SettingsReadTest::damagedBlockKeepsItsEdit()
     click(w, "GetIBTStatusBut");
 
     QCOMPARE(FakeHid::writtenReports().size(), 4);
-    QCOMPARE(boxes->texts(), QStringList{ReadOk});
+    QCOMPARE(boxes->texts(), QStringList{box});
     QCOMPARE(text(w, "FWLbl"), QStringLiteral("F/W Version: 1BT V2.5"));
     QCOMPARE((QStringList{text(w, "PreAmbleEdit"), text(w, "PostAmbleEdit"), text(w, "RemoveDataEdit")}),
              edits);
 }
 
-void SettingsReadTest::serialReadIsAnsweredByThePoll()
+void SettingsReadTest::serialReadEndsWhenTheReplyIsShown()
 {
     loadTypicalSettings(model->state());
     model->state().flags = 0x05;
@@ -300,9 +303,9 @@ void SettingsReadTest::serialReadIsAnsweredByThePoll()
     click(w, "ConnectBut");
     QVERIFY(connectedOverSerial(w));
     QCOMPARE(boxes->texts(), QStringList{ReadOk});
-    QCOMPARE(labelDuringBox, NotRead); // the box comes before any reply
-
-    QTRY_COMPARE_WITH_TIMEOUT(text(w, "FWLbl"), QStringLiteral("F/W Version: 1BT V2.5"), 3000);
+    // The box tells of a read that is in the form already.
+    QCOMPARE(labelDuringBox, QStringLiteral("F/W Version: 1BT V2.5"));
+    QCOMPARE(text(w, "FWLbl"), QStringLiteral("F/W Version: 1BT V2.5"));
     QCOMPARE(pty->received(), sixFrames());
     QCOMPARE(traces.count(QStringLiteral("ver: \"1BT V2.5\"")), 1);
     QCOMPARE(text(w, "IBTOutStartEdit"), QStringLiteral("-56"));
@@ -310,9 +313,9 @@ void SettingsReadTest::serialReadIsAnsweredByThePoll()
     QCOMPARE(text(w, "PreAmbleEdit"), QStringLiteral("[CR][LF]"));
     QCOMPARE(text(w, "PostAmbleEdit"), QStringLiteral("AB"));
     QCOMPARE(text(w, "RemoveDataEdit"), QStringLiteral("\u00B0")); // not the euro sign
-    // The reply came after the connect's group enabling: the edits follow the flags.
+    // As over USB, the connect's group enabling comes after the read.
     QCOMPARE(flagWidgets(w), QStringLiteral("RemoveDataChk=1 PostAmbleChk=0 PreAmbleChk=1 AutoReportChk=0 "
-                                            "BuzzerEnableChk=0 RemoveDataEdit=on PostAmbleEdit=off PreAmbleEdit=on"));
+                                            "BuzzerEnableChk=0 RemoveDataEdit=on PostAmbleEdit=on PreAmbleEdit=on"));
     QVERIFY(!enabled(w, "KB_cmb"));
     QCOMPARE(widget<QComboBox>(w, "KB_cmb")->currentIndex(), 4);
     QVERIFY(FakeHid::writtenReports().isEmpty());
@@ -349,7 +352,8 @@ void SettingsReadTest::serialReadSwitchesKbCountryOffAfterThreeFrames()
 
     QCOMPARE(disables, 1);
     QCOMPARE(writtenWhenDisabled, sixFrames().left(24));
-    QCOMPARE(boxes->texts(), QStringList{ReadOk});
+    // Nobody answered.
+    QCOMPARE(boxes->texts(), QStringList{StatusFail});
     QTRY_COMPARE(pty->received(), sixFrames());
     QVERIFY(!kb->isEnabled());
 }

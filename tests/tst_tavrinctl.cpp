@@ -87,6 +87,8 @@ private slots:
     void writesTheWindowsFramesOverSerial();
     void invalidInputIsRefusedWithNothingSent_data();
     void invalidInputIsRefusedWithNothingSent();
+    void writeIsCheckedByReadingBack_data();
+    void writeIsCheckedByReadingBack();
     void silentReaderFailsWithinTheBound_data();
     void silentReaderFailsWithinTheBound();
     void missingReaderIsAReaderFailure();
@@ -251,7 +253,8 @@ void TavrinctlTest::writesTheWindowsFramesOverSerial()
                                 QByteArray(R"({"preamble": "[CR]", "outputStart": 3, "outputLength": 10})"));
     QVERIFY2(o.code == 0, qPrintable(o.err));
     QTRY_COMPARE(model->settingsDoneCount(), 1);
-    // The six frames of the read, then the six of the write, byte for byte.
+    // The six frames of the read, the six of the write, byte for byte, and
+    // the six of the read that checks the write.
     const QByteArray sent = pty->received();
     const QByteArray write = QByteArray::fromHex("1B4202011500000D"
                                                  "1B421001030A000D"
@@ -259,44 +262,102 @@ void TavrinctlTest::writesTheWindowsFramesOverSerial()
                                                  "1B422502" "0D0A" "000000000000"
                                                  "1B422900"
                                                  "1B428055AA55AA0D");
-    QCOMPARE(sent.mid(48).toHex(' '), write.toHex(' '));
+    QCOMPARE(sent.mid(48, write.size()).toHex(' '), write.toHex(' '));
+    QCOMPARE(sent.mid(48 + write.size()), sent.left(48));
 }
 
 void TavrinctlTest::invalidInputIsRefusedWithNothingSent_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QStringList>("errors"); // each on a line of its own; empty: not looked at
     const QStringList write{QStringLiteral("write"), QStringLiteral("-")};
-    QTest::newRow("bad json") << write << QByteArray("{\"buzzer\": tru");
-    QTest::newRow("not an object") << write << QByteArray("[1, 2]");
-    QTest::newRow("unknown field") << write << QByteArray(R"({"volume": 3})");
-    QTest::newRow("text for a number") << write << QByteArray(R"({"outputStart": "3"})");
-    QTest::newRow("number for a text") << write << QByteArray(R"({"preamble": 13})");
-    QTest::newRow("text for a boolean") << write << QByteArray(R"({"buzzer": "yes"})");
-    QTest::newRow("number above 255") << write << QByteArray(R"({"outputLength": 256})");
-    QTest::newRow("negative number") << write << QByteArray(R"({"outputStart": -1})");
-    QTest::newRow("fraction") << write << QByteArray(R"({"outputStart": 2.5})");
-    QTest::newRow("unknown country") << write << QByteArray(R"({"keyboardCountry": "Spain"})");
+    // Texts that would not reach the reader as written, and every problem of
+    // a file at once.
+    QTest::newRow("name not in the table")
+        << write << QByteArray(R"({"preamble": "AB[FOO]"})")
+        << QStringList{"tavrinctl: \"preamble\": \"[FOO]\" at character 3 is not a control-code name"};
+    QTest::newRow("names are case-sensitive")
+        << write << QByteArray(R"({"postamble": "[cr]"})")
+        << QStringList{"tavrinctl: \"postamble\": \"[cr]\" at character 1 is not a control-code name"};
+    QTest::newRow("degree sign over USB")
+        << write << QByteArray("{\"removeData\": \"1\u00b0\"}")
+        << QStringList{"tavrinctl: \"removeData\": \"\u00b0\" at character 2 would be sent as B0 and read back over "
+                       "USB as \"\u20ac\""};
+    QTest::newRow("every problem, not the first")
+        << write << QByteArray(R"({"buzzer": 1, "preamble": "[XY]", "volume": 2})")
+        << QStringList{"tavrinctl: \"buzzer\" must be true or false",
+                       "tavrinctl: \"preamble\": \"[XY]\" at character 1 is not a control-code name",
+                       "tavrinctl: unknown field \"volume\""};
+    QTest::newRow("a key twice") << write << QByteArray(R"({"buzzer": true, "buzzer": false})")
+                                 << QStringList{"tavrinctl: \"buzzer\" is given more than once"};
+    QTest::newRow("key with control characters")
+        << write << QByteArray("{\"\\u001b[31mred\\n\": 1}")
+        << QStringList{"tavrinctl: unknown field \"\\u001b[31mred\\u000a\""};
+    QTest::newRow("bad json") << write << QByteArray("{\"buzzer\": tru") << QStringList();
+    QTest::newRow("not an object") << write << QByteArray("[1, 2]") << QStringList();
+    QTest::newRow("unknown field") << write << QByteArray(R"({"volume": 3})") << QStringList();
+    QTest::newRow("text for a number") << write << QByteArray(R"({"outputStart": "3"})") << QStringList();
+    QTest::newRow("number for a text") << write << QByteArray(R"({"preamble": 13})") << QStringList();
+    QTest::newRow("text for a boolean") << write << QByteArray(R"({"buzzer": "yes"})") << QStringList();
+    QTest::newRow("number above 255") << write << QByteArray(R"({"outputLength": 256})") << QStringList();
+    QTest::newRow("negative number") << write << QByteArray(R"({"outputStart": -1})") << QStringList();
+    QTest::newRow("fraction") << write << QByteArray(R"({"outputStart": 2.5})") << QStringList();
+    QTest::newRow("unknown country") << write << QByteArray(R"({"keyboardCountry": "Spain"})") << QStringList();
     QTest::newRow("too many key codes")
-        << write << QByteArray(R"({"removeData": ")") + QByteArray(61, 'A') + QByteArray("\"}");
+        << write << QByteArray(R"({"removeData": ")") + QByteArray(61, 'A') + QByteArray("\"}") << QStringList();
     QTest::newRow("country over serial")
-        << QStringList{"write", "--port", "/dev/tavrin-unused", "-"} << QByteArray(R"({"keyboardCountry": "USA"})");
-    QTest::newRow("no file") << QStringList{"write"} << QByteArray();
-    QTest::newRow("missing file") << QStringList{"write", "/nonexistent/settings.json"} << QByteArray();
-    QTest::newRow("unknown command") << QStringList{"erase"} << QByteArray();
-    QTest::newRow("unknown option") << QStringList{"read", "--baud", "9600"} << QByteArray();
-    QTest::newRow("no command") << QStringList{} << QByteArray();
+        << QStringList{"write", "--port", "/dev/tavrin-unused", "-"} << QByteArray(R"({"keyboardCountry": "USA"})") << QStringList();
+    QTest::newRow("no file") << QStringList{"write"} << QByteArray() << QStringList();
+    QTest::newRow("missing file") << QStringList{"write", "/nonexistent/settings.json"} << QByteArray() << QStringList();
+    QTest::newRow("unknown command") << QStringList{"erase"} << QByteArray() << QStringList();
+    QTest::newRow("unknown option") << QStringList{"read", "--baud", "9600"} << QByteArray() << QStringList();
+    QTest::newRow("no command") << QStringList{} << QByteArray() << QStringList();
 }
 
 void TavrinctlTest::invalidInputIsRefusedWithNothingSent()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QByteArray, input);
+    QFETCH(QStringList, errors);
     const Outcome o = tavrinctl(arguments, input);
     QCOMPARE(o.code, 2);
     QVERIFY(!o.err.isEmpty());
+    if (!errors.isEmpty())
+        QCOMPARE(o.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts), errors);
     QCOMPARE(FakeHid::openCount(), 0);
     QVERIFY(FakeHid::attemptedWrites().isEmpty());
+}
+
+void TavrinctlTest::writeIsCheckedByReadingBack_data()
+{
+    QTest::addColumn<bool>("serial");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("err");
+    const QString lost = QStringLiteral("tavrinctl: The reader does not hold what was sent:\n"
+                                        "tavrinctl: PreAmble: sent \"[NULL]\" (00), the reader holds \"[STX]ID:\" "
+                                        "(02 49 44 3A)\n");
+    QTest::newRow("usb") << false << QStringList() << 1 << lost;
+    QTest::newRow("serial") << true << QStringList() << 1 << lost;
+    QTest::newRow("usb, not checked") << false << QStringList{"--no-verify"} << 0 << QString();
+}
+
+void TavrinctlTest::writeIsCheckedByReadingBack()
+{
+    QFETCH(bool, serial);
+    QFETCH(QStringList, options);
+    QFETCH(int, code);
+    QFETCH(QString, err);
+
+    model->faults().ignoresWriteOf = CmdSetPreAmble;
+    QStringList arguments{QStringLiteral("write")};
+    if (serial)
+        arguments << QStringLiteral("--port") << serialPort();
+    const Outcome o = tavrinctl(arguments + options + QStringList{"-"}, QByteArray(R"({"preamble": "[NUL]"})"));
+    QCOMPARE(o.code, code);
+    QCOMPARE(o.err, err);
+    QCOMPARE(model->settingsDoneCount(), 1);
 }
 
 void TavrinctlTest::silentReaderFailsWithinTheBound_data()

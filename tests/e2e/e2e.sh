@@ -85,8 +85,6 @@ got=$(grep -o 'rx .*' "$work/sim.log" || true)
 expected=$(printf '%s\n' "${read_frames[@]}")
 [ "$got" = "$expected" ] || fail "connect sent other frames: $got"
 
-# Give the 100 ms poll time to put the reply into the form, then write it back.
-sleep 0.5
 xdotool windowfocus --sync "$win"
 xdotool key alt+s
 wait_box "Setting iButton"
@@ -99,8 +97,9 @@ write_frames=(
     "rx 1B 42 29 00"
     "rx 1B 42 80 55 AA 55 AA 0D"
 )
+# The write, then the read that checks it took.
 got=$(grep -o 'rx .*' "$work/sim.log" | tail -n +7 || true)
-expected=$(printf '%s\n' "${write_frames[@]}")
+expected=$(printf '%s\n' "${write_frames[@]}" "${read_frames[@]}")
 [ "$got" = "$expected" ] || fail "the write sent other frames: $got"
 
 if [ -n "$shot" ] && command -v import >/dev/null; then

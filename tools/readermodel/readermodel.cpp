@@ -66,6 +66,8 @@ bool ReaderModel::apply(const QByteArray &frame, bool serial)
         return true;
     };
 
+    if (code != 0 && code == m_faults.ignoresWriteOf)
+        return ignored("lost (fault)");
     switch (code) {
     case CmdGetStatus:
     case CmdGetPreAmble:

@@ -36,6 +36,9 @@ struct ReaderFaults
     // USB: one-way commands are answered too (echo of sequence number 0),
     // leaving a report that the next exchange has to discard.
     bool answerOneWay = false;
+    // Takes write frames of this command code without applying them, as a
+    // reader that lost one frame of a write would (0: none).
+    quint8 ignoresWriteOf = 0;
     // Serial: what one batch of received bytes is answered with comes back
     // in two parts, cut at splitAt (or in the middle when splitAt is 0).
     bool splitReply = false;

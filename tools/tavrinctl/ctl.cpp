@@ -1,19 +1,17 @@
 #include "ctl.h"
 
-#include "settingsjson.h"
 
 #include "link/hiddevice.h"
 #include "link/readerlink.h"
+#include "settings/settingsfile.h"
 #include "settings/settingsread.h"
+#include "settings/settingsverify.h"
 #include "settings/settingswrite.h"
 
-#include <QDeadlineTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QJsonDocument>
 #include <QSerialPortInfo>
 #include <QTextStream>
-#include <QTimer>
 
 namespace Tavrinctl {
 namespace {
@@ -45,11 +43,13 @@ const char *const readHelp =
     "  outputStart, outputLength (0..255), keyboardCountry (USB only).\n";
 
 const char *const writeHelp =
-    "Usage: tavrinctl write [--port NAME] FILE\n"
+    "Usage: tavrinctl write [--port NAME] [--no-verify] FILE\n"
     "Writes the settings in the JSON object in FILE (- for standard input) with the\n"
     "same frames as the window's \"Set Status\". Fields left out keep the reader's\n"
     "current values, which are read first; \"firmware\" is ignored. Nothing is sent\n"
-    "unless the whole file is valid.\n";
+    "unless the whole file is valid. The settings are then read back and compared:\n"
+    "a reader that does not hold what was sent, or does not answer, is exit code 1.\n"
+    "  --no-verify    skip the read-back\n";
 
 struct Options
 {
@@ -57,6 +57,7 @@ struct Options
     QString port;
     QStringList positional;
     bool help = false;
+    bool noVerify = false;
 };
 
 class Session
@@ -88,7 +89,7 @@ public:
         return serial ? readSerial(settings) : readHid(settings);
     }
 
-    int write(const SettingsWriteRequest &request)
+    int write(const SettingsWriteRequest &request, bool verify)
     {
         const bool serial = link.transport() == ReaderLink::Transport::Serial;
         const SettingsWriteSequence sequence(request, serial ? WriteTransport::Serial : WriteTransport::Hid);
@@ -103,6 +104,15 @@ public:
                                            .arg(link.errorString()));
         if (!link.drain())
             return fail(ReaderFailure, link.errorString());
+        if (!verify)
+            return Success;
+        // Frames handed over prove nothing: the reader must hold them.
+        const SettingsVerify::Outcome outcome = SettingsVerify::readBack(link, sequence.expected());
+        if (!outcome.confirmed()) {
+            for (const QString &line : SettingsVerify::message(outcome).split(QLatin1Char('\n')))
+                fail(ReaderFailure, line);
+            return ReaderFailure;
+        }
         return Success;
     }
 
@@ -126,48 +136,19 @@ private:
 
     int readSerial(ReaderSettings &settings)
     {
-        // The reply may arrive in pieces and behind unsolicited token output:
-        // gather what the poll brings and look for the run that starts with "1BT".
-        QByteArray received;
-        QEventLoop loop;
-        QObject::connect(&link, &ReaderLink::received, &loop, [&received, &loop](const QByteArray &chunk) {
-            received += chunk;
-            loop.quit();
-        });
-        QObject::connect(&link, &ReaderLink::lost, &loop, &QEventLoop::quit);
-        for (const QByteArray &frame : SettingsRead::serialRequests()) {
-            if (!link.send(frame))
-                return fail(ReaderFailure, QStringLiteral("cannot write to the serial port: %1").arg(link.errorString()));
-        }
-        QDeadlineTimer deadline(SerialReplyTimeoutMs);
-        QTimer tick;
-        QObject::connect(&tick, &QTimer::timeout, &loop, &QEventLoop::quit);
-        tick.start(20);
-        while (!deadline.hasExpired()) {
-            if (const std::optional<ReaderSettings> decoded = completeSerialReply(received)) {
-                settings = *decoded;
-                return Success;
-            }
+        // The reply may arrive in pieces and behind unsolicited token output.
+        const std::optional<QByteArray> reply = SettingsRead::overSerial(link);
+        if (!reply) {
             if (!link.isOpen())
                 return fail(ReaderFailure, QStringLiteral("the serial port failed: %1").arg(link.errorString()));
-            loop.exec();
+            return fail(ReaderFailure, QStringLiteral("no complete settings reply within %1 ms")
+                                           .arg(SettingsRead::SerialReplyTimeoutMs));
         }
-        return fail(ReaderFailure, QStringLiteral("no complete settings reply within %1 ms")
-                                       .arg(SerialReplyTimeoutMs));
-    }
-
-    // The settings reply inside what has arrived: from a "1BT" to a CR, with
-    // every field in it. Token output may come before or after it.
-    static std::optional<ReaderSettings> completeSerialReply(const QByteArray &received)
-    {
-        for (qsizetype start = received.indexOf("1BT"); start >= 0; start = received.indexOf("1BT", start + 1)) {
-            for (qsizetype end = received.indexOf('\r', start); end >= 0; end = received.indexOf('\r', end + 1)) {
-                std::optional<ReaderSettings> decoded = decodeSerialReply(received.mid(start, end - start + 1));
-                if (decoded && decoded->removeData)
-                    return decoded;
-            }
-        }
-        return std::nullopt;
+        settings = decodeSerialReply(*reply).value_or(ReaderSettings());
+        if (const std::optional<SettingsRead::Step> missing = SettingsRead::firstMissingBlock(settings))
+            return fail(ReaderFailure,
+                        QStringLiteral("the reader's %1 block was damaged (count above 31)").arg(stepName(*missing)));
+        return Success;
     }
 
     static QString stepName(SettingsRead::Step step)
@@ -200,6 +181,8 @@ int parse(const QStringList &arguments, Options &options, QTextStream &err)
             options.port = arguments.at(++i);
         } else if (a.startsWith(QLatin1String("--port="))) {
             options.port = a.mid(7);
+        } else if (a == QLatin1String("--no-verify")) {
+            options.noVerify = true;
         } else if (a.startsWith(QLatin1String("--"))) {
             err << "tavrinctl: unknown option " << a << '\n';
             return UsageError;
@@ -270,29 +253,21 @@ int writeCommand(const Options &options, QTextStream &out, QTextStream &err, QIO
         json = file.readAll();
     }
 
-    QString error;
-    const std::optional<SettingsPatch> patch = parseSettingsPatch(json, &error);
-    if (!patch)
-        return usage(error);
-    if (patch->keyboardCountry && !options.port.isEmpty())
-        return usage(QStringLiteral("\"keyboardCountry\" cannot be written over a serial port; "
-                                    "leave it out or write over USB"));
-
-    // The file's own texts must fit before the reader hears anything.
+    // The whole file must be right before the reader hears anything.
     const WriteTransport transport = options.port.isEmpty() ? WriteTransport::Hid : WriteTransport::Serial;
-    SettingsWriteRequest own;
-    own.preAmble = patch->preamble.value_or(QString());
-    own.postAmble = patch->postamble.value_or(QString());
-    own.removeData = patch->removeData.value_or(QString());
-    const SettingsWriteSequence check(own, transport);
-    if (!check.overlongTexts().isEmpty())
-        return usage(check.refusalText());
+    QStringList errors;
+    const std::optional<SettingsPatch> patch = parseSettingsPatch(json, transport, &errors);
+    if (!patch) {
+        for (const QString &error : errors)
+            usage(error);
+        return UsageError;
+    }
 
     Session session(out, err);
     ReaderSettings current;
     if (const int failed = session.openAndRead(options.port, current); failed != Success)
         return failed;
-    return session.write(mergedWriteRequest(current, *patch));
+    return session.write(mergedWriteRequest(current, *patch), !options.noVerify);
 }
 
 } // namespace

@@ -15,7 +15,4 @@ enum Exit { Success = 0, ReaderFailure = 1, UsageError = 2 };
 // arguments without the program name.
 int run(const QStringList &arguments, QTextStream &out, QTextStream &err, QIODevice &in);
 
-// How long a serial read waits for the whole settings reply.
-constexpr int SerialReplyTimeoutMs = 2000;
-
 } // namespace Tavrinctl

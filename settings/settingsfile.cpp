@@ -1,0 +1,343 @@
+#include "settingsfile.h"
+
+#include "settings/nametables.h"
+#include "settings/textcodec.h"
+#include "settings/keycodes.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonParseError>
+
+#include <cmath>
+
+namespace {
+
+struct FlagField
+{
+    const char *name;
+    quint8 bit;
+    std::optional<bool> SettingsPatch::*member;
+};
+
+const FlagField flagFields[] = {
+    {"preambleEnabled", SettingsFlag::PreAmbleEnable, &SettingsPatch::preambleEnabled},
+    {"postambleEnabled", SettingsFlag::PostAmbleEnable, &SettingsPatch::postambleEnabled},
+    {"removeDataEnabled", SettingsFlag::RemoveDataEnable, &SettingsPatch::removeDataEnabled},
+    {"autoReport", SettingsFlag::IdCodeAutoReport, &SettingsPatch::autoReport},
+    {"buzzer", SettingsFlag::BuzzerEnable, &SettingsPatch::buzzer},
+};
+
+struct TextField
+{
+    const char *name;
+    std::optional<QByteArray> ReaderSettings::*codes;
+    std::optional<QString> SettingsPatch::*member;
+};
+
+const TextField textFields[] = {
+    {"preamble", &ReaderSettings::preAmble, &SettingsPatch::preamble},
+    {"postamble", &ReaderSettings::postAmble, &SettingsPatch::postamble},
+    {"removeData", &ReaderSettings::removeData, &SettingsPatch::removeData},
+};
+
+struct ByteField
+{
+    const char *name;
+    std::optional<quint8> ReaderSettings::*value;
+    std::optional<int> SettingsPatch::*member;
+};
+
+const ByteField byteFields[] = {
+    {"outputStart", &ReaderSettings::outputStart, &SettingsPatch::outputStart},
+    {"outputLength", &ReaderSettings::outputLength, &SettingsPatch::outputLength},
+};
+
+bool serialSource(const ReaderSettings &settings)
+{
+    return settings.source == SettingsSource::Serial;
+}
+
+QString textOf(const ReaderSettings &settings, const std::optional<QByteArray> &codes)
+{
+    return roundTripKeyCodesText(codes.value_or(QByteArray()), serialSource(settings));
+}
+
+} // namespace
+
+QJsonObject settingsToJson(const ReaderSettings &settings)
+{
+    QJsonObject json;
+    if (settings.firmwareVersion)
+        json.insert(QStringLiteral("firmware"), TextCodec::cStringToText(*settings.firmwareVersion));
+    for (const TextField &f : textFields) {
+        if ((settings.*f.codes))
+            json.insert(QLatin1String(f.name), textOf(settings, settings.*f.codes));
+    }
+    if (settings.flags) {
+        for (const FlagField &f : flagFields)
+            json.insert(QLatin1String(f.name), flagSet(*settings.flags, f.bit));
+    }
+    for (const ByteField &f : byteFields) {
+        if ((settings.*f.value))
+            json.insert(QLatin1String(f.name), int(*(settings.*f.value)));
+    }
+    if (settings.kbCountry) {
+        const int index = *settings.kbCountry;
+        json.insert(QStringLiteral("keyboardCountry"),
+                    index < KbCountryNames.size() ? QJsonValue(KbCountryNames.at(index)) : QJsonValue());
+    }
+    return json;
+}
+
+namespace {
+
+// The keys of the top-level object, in order, as the text spells them; a
+// JSON parser keeps only the last of two equal keys and would hide the first.
+QStringList topLevelKeys(const QByteArray &json)
+{
+    QStringList keys;
+    int depth = 0;
+    qsizetype stringStart = -1;
+    bool escaped = false;
+    for (qsizetype i = 0; i < json.size(); ++i) {
+        const char c = json.at(i);
+        if (stringStart >= 0) {
+            if (escaped) {
+                escaped = false;
+            } else if (c == '\\') {
+                escaped = true;
+            } else if (c == '"') {
+                if (depth == 1) {
+                    qsizetype next = i + 1;
+                    while (next < json.size() && QChar::isSpace(uchar(json.at(next))))
+                        ++next;
+                    if (next < json.size() && json.at(next) == ':') {
+                        const QByteArray literal = '[' + json.mid(stringStart, i - stringStart + 1) + ']';
+                        keys << QJsonDocument::fromJson(literal).array().at(0).toString();
+                    }
+                }
+                stringStart = -1;
+            }
+            continue;
+        }
+        if (c == '"')
+            stringStart = i;
+        else if (c == '{' || c == '[')
+            ++depth;
+        else if (c == '}' || c == ']')
+            --depth;
+    }
+    return keys;
+}
+
+// Why a key-code text cannot be written as it stands, one line a problem.
+// A text is taken when its codes come back as the same text over the
+// transport: as the window shows them, or in settingsToJson's notation.
+QStringList textProblems(const QString &field, const QString &text, WriteTransport transport)
+{
+    QStringList problems;
+    const bool serial = transport == WriteTransport::Serial;
+    const QList<KeyCodeToken> tokens = keyCodeTokens(text);
+    if (tokens.size() > WriteLimits::BlockCodes)
+        problems << QStringLiteral("\"%1\" is %2 key codes long; at most %3 fit in one frame")
+                        .arg(field)
+                        .arg(tokens.size())
+                        .arg(WriteLimits::BlockCodes);
+    for (const KeyCodeToken &token : tokens) {
+        const QString written = text.mid(token.position, token.length);
+        if (token.name && token.code == 0 && written != QLatin1String("[NUL]"))
+            problems << QStringLiteral("\"%1\": %2 at character %3 is not a control-code name")
+                            .arg(field, quotedForMessage(written))
+                            .arg(token.position + 1);
+    }
+    if (!problems.isEmpty())
+        return problems;
+
+    const QByteArray codes = encodeKeyCodes(text);
+    if (text == (serial ? decodeSerialKeyCodes(codes) : decodeKeyCodes(codes))
+        || text == roundTripKeyCodesText(codes, serial))
+        return problems;
+
+    // Name the first character that does not come back: one that no form
+    // of its code shows, else one standing in where no stand-in is needed.
+    const auto shownAs = [serial](quint8 code) {
+        const QByteArray one(1, char(code));
+        return serial ? decodeSerialKeyCodes(one) : decodeKeyCodes(one);
+    };
+    const auto isStandIn = [](const QString &written, quint8 code) {
+        return written == QChar(char16_t(0x0100 | code)) || (code == 0 && written == QLatin1String("[NUL]"));
+    };
+    const KeyCodeToken *culprit = nullptr;
+    for (const KeyCodeToken &token : tokens) {
+        const QString written = text.mid(token.position, token.length);
+        if (written != shownAs(token.code) && !isStandIn(written, token.code)) {
+            culprit = &token;
+            break;
+        }
+        if (!culprit && written != shownAs(token.code))
+            culprit = &token;
+    }
+    const QString over = serial ? QStringLiteral("over serial") : QStringLiteral("over USB");
+    if (!culprit) {
+        problems << QStringLiteral("\"%1\" would not come back as written %2").arg(field, over);
+        return problems;
+    }
+    problems << QStringLiteral("\"%1\": %2 at character %3 would be sent as %4 and read back %5 as %6")
+                    .arg(field, quotedForMessage(text.mid(culprit->position, culprit->length)))
+                    .arg(culprit->position + 1)
+                    .arg(QString::fromLatin1(QByteArray(1, char(culprit->code)).toHex().toUpper()), over,
+                         quotedForMessage(shownAs(culprit->code)));
+    return problems;
+}
+
+} // namespace
+
+QString quotedForMessage(const QString &text)
+{
+    constexpr qsizetype MaxShown = 60;
+    QString shown;
+    for (qsizetype i = 0; i < text.size() && i < MaxShown; ++i) {
+        const QChar c = text.at(i);
+        if (c == QLatin1Char('"') || c == QLatin1Char('\\'))
+            shown += QLatin1Char('\\') + c;
+        else if (c.unicode() < 0x20 || c.unicode() == 0x7F || c.category() == QChar::Other_Format
+                 || c.category() == QChar::Separator_Line || c.category() == QChar::Separator_Paragraph)
+            shown += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    if (text.size() > MaxShown)
+        shown += QStringLiteral("...");
+    return QLatin1Char('"') + shown + QLatin1Char('"');
+}
+
+std::optional<SettingsPatch> parseSettingsPatch(const QByteArray &json, WriteTransport transport,
+                                                QStringList *errors)
+{
+    QStringList problems;
+    const auto fail = [&problems, errors]() {
+        if (errors)
+            *errors = problems;
+        return std::optional<SettingsPatch>();
+    };
+
+    if (json.size() > MaxSettingsFileBytes) {
+        problems << QStringLiteral("longer than %1 bytes: not a settings file").arg(MaxSettingsFileBytes);
+        return fail();
+    }
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
+    if (parseError.error != QJsonParseError::NoError) {
+        problems << QStringLiteral("not valid JSON at offset %1: %2").arg(parseError.offset).arg(parseError.errorString());
+        return fail();
+    }
+    if (!document.isObject()) {
+        problems << QStringLiteral("the settings must be one JSON object");
+        return fail();
+    }
+
+    QStringList seen;
+    for (const QString &key : topLevelKeys(json)) {
+        if (seen.contains(key) && seen.count(key) == 1)
+            problems << QStringLiteral("%1 is given more than once").arg(quotedForMessage(key));
+        seen << key;
+    }
+
+    SettingsPatch patch;
+    const QJsonObject object = document.object();
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        const QString key = it.key();
+        const QJsonValue value = it.value();
+        bool known = false;
+
+        if (key == QLatin1String("firmware"))
+            continue; // read only: a backup carries it, a write ignores it
+
+        for (const FlagField &f : flagFields) {
+            if (key != QLatin1String(f.name))
+                continue;
+            known = true;
+            if (value.isBool())
+                patch.*f.member = value.toBool();
+            else
+                problems << QStringLiteral("\"%1\" must be true or false").arg(key);
+        }
+        for (const TextField &f : textFields) {
+            if (key != QLatin1String(f.name))
+                continue;
+            known = true;
+            if (!value.isString()) {
+                problems << QStringLiteral("\"%1\" must be a text").arg(key);
+                continue;
+            }
+            const QStringList wrong = textProblems(key, value.toString(), transport);
+            if (wrong.isEmpty())
+                patch.*f.member = value.toString();
+            problems << wrong;
+        }
+        for (const ByteField &f : byteFields) {
+            if (key != QLatin1String(f.name))
+                continue;
+            known = true;
+            const double number = value.toDouble(-1);
+            if (!value.isDouble() || number != std::floor(number))
+                problems << QStringLiteral("\"%1\" must be a whole number from 0 to 255").arg(key);
+            else if (number < 0 || number > 255)
+                problems << QStringLiteral("\"%1\" is %2, outside 0 to 255").arg(key).arg(number);
+            else
+                patch.*f.member = int(number);
+        }
+        if (key == QLatin1String("keyboardCountry")) {
+            known = true;
+            if (value.isNull())
+                continue; // a read of an unknown country: keep it
+            const int index = int(KbCountryNames.indexOf(value.toString()));
+            if (!value.isString() || index < 0)
+                problems << QStringLiteral("\"keyboardCountry\" must be one of %1")
+                                .arg(KbCountryNames.join(QStringLiteral(", ")));
+            else if (transport == WriteTransport::Serial)
+                problems << QStringLiteral("\"keyboardCountry\" cannot be written over a serial port; "
+                                           "leave it out or write over USB");
+            else
+                patch.keyboardCountry = index;
+        }
+        if (!known)
+            problems << QStringLiteral("unknown field %1").arg(quotedForMessage(key));
+    }
+    if (!problems.isEmpty())
+        return fail();
+    return patch;
+}
+
+SettingsWriteRequest mergedWriteRequest(const ReaderSettings &current, const SettingsPatch &patch)
+{
+    SettingsWriteRequest request;
+    quint8 flags = current.flags.value_or(0);
+    for (const FlagField &f : flagFields) {
+        if ((patch.*f.member))
+            flags = *(patch.*f.member) ? quint8(flags | f.bit) : quint8(flags & ~f.bit);
+    }
+    request.flags = flags & 0x1F;
+
+    const auto number = [](const std::optional<int> &wanted, const std::optional<quint8> &now) {
+        return QString::number(wanted ? *wanted : int(now.value_or(0)));
+    };
+    request.outputStart = number(patch.outputStart, current.outputStart);
+    request.outputLength = number(patch.outputLength, current.outputLength);
+    request.kbCountry = patch.keyboardCountry ? *patch.keyboardCountry : int(current.kbCountry.value_or(0));
+
+    const auto text = [&](const std::optional<QString> &wanted, const std::optional<QByteArray> &now) {
+        return wanted ? *wanted : textOf(current, now);
+    };
+    request.preAmble = text(patch.preamble, current.preAmble);
+    request.postAmble = text(patch.postamble, current.postAmble);
+    request.removeData = text(patch.removeData, current.removeData);
+    // What the file leaves alone goes back exactly as the reader holds it.
+    const auto exact = [](const std::optional<QString> &wanted, const std::optional<QByteArray> &now) {
+        return wanted ? std::optional<QByteArray>() : now;
+    };
+    request.preAmbleCodes = exact(patch.preamble, current.preAmble);
+    request.postAmbleCodes = exact(patch.postamble, current.postAmble);
+    request.removeDataCodes = exact(patch.removeData, current.removeData);
+    return request;
+}
