@@ -1,8 +1,10 @@
 #include "app/mainwindow.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QFont>
 #include <QIcon>
+#include <QLoggingCategory>
 
 int main(int argc, char *argv[])
 {
@@ -10,6 +12,22 @@ int main(int argc, char *argv[])
     // otherwise leave out.
     Q_INIT_RESOURCE(tavrin);
     QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("tavrin"));
+    QApplication::setApplicationVersion(QStringLiteral(TAVRIN_VERSION));
+    // Lets the desktop match the window to its entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("invalid.tavrin.Tavrin"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Sets up iButton readers over USB or a serial port."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption verbose(QStringLiteral("verbose"),
+                                     QStringLiteral("Print the program's trace lines on standard error."));
+    parser.addOption(verbose);
+    parser.process(app);
+    if (parser.isSet(verbose))
+        QLoggingCategory::setFilterRules(QStringLiteral("tavrin.*.debug=true"));
+
 #ifndef Q_OS_WIN
     // Windows takes the icon from the executable's resources.
     app.setWindowIcon(QIcon(QStringLiteral(":/icons/tavrin.png")));

@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "link/devicemonitor.h"
 #include "link/hiddevice.h"
 #include "settings/nametables.h"
 #include "settings/textcodec.h"
@@ -16,14 +17,10 @@ MainWindow::MainWindow(QWidget *parent)
     ui->setupUi(this);
     TextCodec::initialise();
 
+    buildMenus();
+
     // Only preselects the interface; the reader is opened for real on connect.
-    if (ReaderLink::usbReaderPresent()) {
-        ui->USBKB_radcmd->setChecked(true);
-    } else {
-        ui->Searal_radcmd->setChecked(true);
-        ui->SerialNameEdit->setEnabled(true);
-    }
-    ui->SerialNameEdit->setText(QStringLiteral("COM6"));
+    presetConnection(ReaderLink::usbReaderPresent());
     currentTab = 0;
 
     // Filled before the selection slots are connected, so that start-up
@@ -43,6 +40,9 @@ MainWindow::MainWindow(QWidget *parent)
     // Queued: the link notices a loss inside whatever call found it; the
     // window shows it once that call has returned.
     connect(readerLink, &ReaderLink::lost, this, &MainWindow::onLinkLost, Qt::QueuedConnection);
+
+    refreshPortList();
+    watchDevices(systemDeviceEvents());
 }
 
 // The link, a child, closes what it holds when the window's children go.

@@ -9,9 +9,13 @@
 #include <memory>
 #include <optional>
 
+class DeviceEventSource;
+class DeviceMonitor;
 class HidDevice;
 class QByteArray;
+class QCompleter;
 class QKeyEvent;
+class QLabel;
 class charThread;
 
 namespace Ui {
@@ -38,6 +42,20 @@ public:
     // Shows a serial settings reply (from its "1BT" to its CR) in the form;
     // what it decoded, nothing when it is not one.
     std::optional<ReaderSettings> ParseSerialReply(const QByteArray &reply);
+
+    // The status bar's line.
+    QString statusText() const;
+    // The File menu's work once its dialog has a file name. False, with a
+    // box saying why, when it could not be done; a file that is not valid
+    // settings leaves the form as it was.
+    bool saveSettingsTo(const QString &path);
+    bool loadSettingsFrom(const QString &path);
+    bool saveOutputTo(const QString &path);
+    // Where plugged and pulled devices are heard of (udev by default); a
+    // null source hears nothing.
+    void watchDevices(std::unique_ptr<DeviceEventSource> source);
+    // Offers the serial ports present as completions of the port name.
+    void refreshPortList();
 
 public slots:
     void GetIBTValueClick();
@@ -69,6 +87,18 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
+    void buildMenus();
+    void showStatus(const QString &text);
+    // The interface and port of the last connection that opened, offered
+    // again at the next start.
+    void presetConnection(bool usbReaderPresent);
+    void rememberConnection();
+    void onUsbReaderAdded(const QString &node);
+    void onHidNodeRemoved(const QString &node);
+    void chooseAndSaveSettings();
+    void chooseAndLoadSettings();
+    void chooseAndSaveOutput();
+    void about();
     void onLinkLost(ReaderLink::Transport transport, const QString &reason);
     // The connect button and the connection's controls as they are without one.
     void showDisconnected();
@@ -79,6 +109,9 @@ private:
     ReaderLink *readerLink;
     // The device the diagnostic dump leaves open, outside the connection.
     std::unique_ptr<HidDevice> diagnosticDevice;
+    QLabel *statusLabel = nullptr;
+    QCompleter *portCompleter = nullptr;
+    DeviceMonitor *deviceMonitor = nullptr;
 
     // Set by the old read-once path of ReadStatus; cleared on every connect.
     bool statusPolled = false;

@@ -3,6 +3,8 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "app/statusmessages.h"
+#include "app/tracing.h"
 #include "settings/textcodec.h"
 
 #include <QDebug>
@@ -32,11 +34,13 @@ void MainWindow::ConnectClick()
 
     const bool usb = ui->USBKB_radcmd->isChecked();
     if (!link.open(usb ? ReaderLink::Transport::Hid : ReaderLink::Transport::Serial, ui->SerialNameEdit->text())) {
-        qDebug("%s", usb ? "unable to open USB HID device\n" : "unable to open com device\n");
+        qCDebug(lcApp, "%s", usb ? "unable to open USB HID device\n" : "unable to open com device\n");
         ui->ConnectBut->setText(QStringLiteral("Reconnect"));
         SetIButtonControlsEnabled(false);
+        showStatus(StatusMessages::openFailed(link, usb));
         return;
     }
+    showStatus(StatusMessages::connected(link));
     ui->ChangeModeBut->setText(usb ? QStringLiteral("to Serial") : QStringLiteral("to USB KB"));
     ui->CodeType_lbl->setText(QStringLiteral("ASCII Code"));
     GetIBTValue();
@@ -50,16 +54,17 @@ void MainWindow::ConnectClick()
     settingsLoaded = false;
     ui->ConnectBut->setText(QStringLiteral("Disconnect"));
     SetIButtonControlsEnabled(true);
+    rememberConnection();
 }
 
 void MainWindow::DisconnectReader()
 {
     switch (readerLink->transport()) {
     case ReaderLink::Transport::Hid:
-        qDebug("Orvo_Device disconnect");
+        qCDebug(lcApp, "Orvo_Device disconnect");
         break;
     case ReaderLink::Transport::Serial:
-        qDebug("Pasq_Device disconnect");
+        qCDebug(lcApp, "Pasq_Device disconnect");
         break;
     case ReaderLink::Transport::None:
         break;
@@ -72,18 +77,20 @@ void MainWindow::showDisconnected()
 {
     ui->ConnectBut->setText(QStringLiteral("Connect Device"));
     SetIButtonControlsEnabled(false);
+    showStatus(StatusMessages::notConnected());
 }
 
-void MainWindow::onLinkLost(ReaderLink::Transport transport, const QString &)
+void MainWindow::onLinkLost(ReaderLink::Transport transport, const QString &reason)
 {
     if (transport == ReaderLink::Transport::Serial) {
-        qDebug("Serial port lost, disconnecting\n");
-        qDebug("Pasq_Device disconnect");
+        qCDebug(lcApp, "Serial port lost, disconnecting\n");
+        qCDebug(lcApp, "Pasq_Device disconnect");
     } else {
-        qDebug("USB reader lost, disconnecting\n");
-        qDebug("Orvo_Device disconnect");
+        qCDebug(lcApp, "USB reader lost, disconnecting\n");
+        qCDebug(lcApp, "Orvo_Device disconnect");
     }
     showDisconnected();
+    showStatus(StatusMessages::lost(reason));
 }
 
 void MainWindow::on_Searal_radcmd_clicked()

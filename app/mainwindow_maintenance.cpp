@@ -4,6 +4,7 @@
 #include "ui_mainwindow.h"
 
 #include "app/busyindicator.h"
+#include "app/tracing.h"
 #include "link/platform.h"
 #include "maintenance/firmwareupdate.h"
 #include "maintenance/interfaceswitch.h"
@@ -68,7 +69,7 @@ void MainWindow::FWUpdateClick()
     // A reader in its programming mode with no writer to program it is worse
     // off than one never told: look for the writer first.
     if (const std::optional<QString> problem = firmwareWriterProblem(program)) {
-        qDebug("FWUpdate fail");
+        qCDebug(lcApp, "FWUpdate fail");
         tellUser(QStringLiteral("Firmware Update"), writerMissingText(*problem, program));
         return;
     }
@@ -92,13 +93,13 @@ void MainWindow::FWUpdateClick()
         }
     });
     if (!run.started) {
-        qDebug("FWUpdate fail");
+        qCDebug(lcApp, "FWUpdate fail");
         tellUser(QStringLiteral("Firmware Update"), writerMissingText(run.errorText, program));
         return;
     }
     // The writer reports its own outcome; its exit code follows no known
     // convention and is not looked at.
-    qDebug("FWUpdate success");
+    qCDebug(lcApp, "FWUpdate success");
     // A crashed writer could not tell the user anything, and the reader is
     // left in its programming mode.
     if (run.exitStatus == QProcess::CrashExit)

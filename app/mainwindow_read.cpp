@@ -2,6 +2,7 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "app/tracing.h"
 #include "link/commandframe.h"
 #include "link/readerlink.h"
 #include "settings/readersettings.h"
@@ -92,7 +93,7 @@ std::optional<ReaderSettings> MainWindow::ParseSerialReply(const QByteArray &rep
     if (!decoded)
         return std::nullopt;
     if (decoded->firmwareVersion)
-        qDebug() << "ver:" << *decoded->firmwareVersion;
+        qCDebug(lcApp) << "ver:" << *decoded->firmwareVersion;
     form.apply(*decoded);
     return decoded;
 }

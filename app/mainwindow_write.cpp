@@ -2,6 +2,7 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "app/tracing.h"
 #include "link/readerlink.h"
 #include "settings/settingsverify.h"
 #include "settings/settingswrite.h"
@@ -40,10 +41,16 @@ void MainWindow::SetIBTValueClick()
 
     const int sent = sequence.run([&link](const QByteArray &frame) { return link.send(frame); });
     if (sent < sequence.count()) {
-        // HidSend has traced its failure; the reader keeps what it got.
-        if (transport == WriteTransport::Hid)
+        // The reader keeps what it got; over USB the box stays as it was,
+        // the status bar says where the write stopped.
+        if (transport == WriteTransport::Hid) {
+            showStatus(QStringLiteral("Writing stopped after %1 of %2 frames: %3")
+                           .arg(sent)
+                           .arg(sequence.count())
+                           .arg(link.errorString()));
             return;
-        qDebug("Serial write of frame %d failed\n", sent + 1);
+        }
+        qCDebug(lcApp, "Serial write of frame %d failed\n", sent + 1);
         tell(QStringLiteral("Failed to set iButton set value, please check the connection."));
         return;
     }

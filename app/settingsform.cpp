@@ -1,6 +1,8 @@
 #include "settingsform.h"
 
+#include "settings/keycodes.h"
 #include "settings/readersettings.h"
+#include "settings/settingsfile.h"
 #include "settings/settingswrite.h"
 
 #include "ui_mainwindow.h"
@@ -25,8 +27,12 @@ SettingsForm::SettingsForm(Ui::MainWindow &ui)
 
 void SettingsForm::apply(const ReaderSettings &s)
 {
-    if (s.firmwareVersion)
+    if (!s.isEmpty())
+        m_source = s.source;
+    if (s.firmwareVersion) {
         ui.FWLbl->setText(versionLabelText(*s.firmwareVersion, s.source));
+        m_firmware = s.firmwareVersion;
+    }
 
     if (s.flags) {
         showFlag(*s.flags, SettingsFlag::RemoveDataEnable, ui.RemoveDataChk, ui.RemoveDataEdit);
@@ -93,4 +99,62 @@ void SettingsForm::remember(const SettingsWriteRequest &sent, const ReaderSettin
     keep(sent.removeData, held.removeData, removeData);
     if (held.kbCountry)
         kbCountry = std::pair{ui.KB_cmb->currentIndex(), *held.kbCountry};
+}
+
+ReaderSettings SettingsForm::current() const
+{
+    const SettingsWriteRequest request = writeRequest();
+    ReaderSettings s;
+    s.source = m_source;
+    s.firmwareVersion = m_firmware;
+    s.flags = request.flags;
+    s.outputStart = quint8(request.outputStart.toInt(nullptr, 10));
+    s.outputLength = quint8(request.outputLength.toInt(nullptr, 10));
+    if (ui.KB_cmb->isEnabled())
+        s.kbCountry = quint8(request.kbCountry);
+    const auto codes = [](const std::optional<QByteArray> &exact, const QString &text) {
+        return exact ? *exact : encodeKeyCodes(text);
+    };
+    s.preAmble = codes(request.preAmbleCodes, request.preAmble);
+    s.postAmble = codes(request.postAmbleCodes, request.postAmble);
+    s.removeData = codes(request.removeDataCodes, request.removeData);
+    return s;
+}
+
+void SettingsForm::load(const SettingsPatch &patch)
+{
+    // An edit follows its box as a read makes it, but only while connected:
+    // without a reader the form takes no input at all.
+    const bool connected = ui.tabWidget->isEnabled();
+    const auto flag = [connected](const std::optional<bool> &on, QCheckBox *box, QWidget *edit) {
+        if (!on)
+            return;
+        box->setChecked(*on);
+        if (edit && connected)
+            edit->setDisabled(!*on);
+    };
+    flag(patch.removeDataEnabled, ui.RemoveDataChk, ui.RemoveDataEdit);
+    flag(patch.postambleEnabled, ui.PostAmbleChk, ui.PostAmbleEdit);
+    flag(patch.preambleEnabled, ui.PreAmbleChk, ui.PreAmbleEdit);
+    flag(patch.autoReport, ui.AutoReportChk, nullptr);
+    flag(patch.buzzer, ui.BuzzerEnableChk, nullptr);
+    if (patch.outputStart)
+        ui.IBTOutStartEdit->setText(outputText(quint8(*patch.outputStart), m_source));
+    if (patch.outputLength)
+        ui.IBTOutLengthEdit->setText(outputText(quint8(*patch.outputLength), m_source));
+    if (patch.keyboardCountry)
+        ui.KB_cmb->setCurrentIndex(*patch.keyboardCountry);
+    // A file's texts may use stand-ins for codes the form shows otherwise;
+    // they are shown as a read would show their codes, and those codes are
+    // what an unedited text sends.
+    const auto text = [this](const std::optional<QString> &given, QLineEdit *edit, std::optional<Shown> &shown) {
+        if (!given)
+            return;
+        const QByteArray codes = encodeKeyCodes(*given);
+        edit->setText(keyCodesText(codes, m_source));
+        shown = Shown{edit->text(), codes};
+    };
+    text(patch.preamble, ui.PreAmbleEdit, preAmble);
+    text(patch.postamble, ui.PostAmbleEdit, postAmble);
+    text(patch.removeData, ui.RemoveDataEdit, removeData);
 }

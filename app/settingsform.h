@@ -5,7 +5,9 @@
 
 #include <optional>
 
-struct ReaderSettings;
+#include "settings/readersettings.h"
+
+struct SettingsPatch;
 struct SettingsWriteRequest;
 
 namespace Ui {
@@ -37,6 +39,15 @@ public:
     // the codes that were sent.
     void remember(const SettingsWriteRequest &sent, const ReaderSettings &held);
 
+    // The settings the form holds, as a read would have delivered them: what
+    // a settings file keeps. The keyboard country only while KB_cmb takes it.
+    ReaderSettings current() const;
+    // Puts what a settings file holds into the form, its texts as a read
+    // shows them; the reader hears of it only through "Set Status".
+    void load(const SettingsPatch &patch);
+    // How the last read showed its values (the serial read has no symbols).
+    SettingsSource source() const { return m_source; }
+
 private:
     struct Shown
     {
@@ -45,6 +56,8 @@ private:
     };
 
     Ui::MainWindow &ui;
+    SettingsSource m_source = SettingsSource::Hid;
+    std::optional<QByteArray> m_firmware;
     std::optional<Shown> preAmble, postAmble, removeData;
     // The index KB_cmb showed for the byte a read delivered.
     std::optional<std::pair<int, quint8>> kbCountry;

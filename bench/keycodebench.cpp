@@ -5,8 +5,8 @@
 // the cheapest conversion of one character to one byte there is.
 #include "benchutil.h"
 
-#include "settings/textcodec.h"
 #include "settings/keycodes.h"
+#include "settings/textcodec.h"
 
 #include <QCoreApplication>
 #include <QRandomGenerator>

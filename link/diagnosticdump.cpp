@@ -4,6 +4,7 @@
 #include "link/hiddevice.h"
 #include "link/platform.h"
 #include "link/readerlink.h"
+#include "link/tracing.h"
 
 #include <QDebug>
 #include <QString>
@@ -33,7 +34,7 @@ QString readString(HidDevice &device, HidDevice::Descriptor which, const char *f
     wchar_t text[DescriptorChars];
     text[0] = 0;
     if (device.readString(which, text, DescriptorChars) < 0)
-        qDebug("%s", failure);
+        qCDebug(lcLink, "%s", failure);
     text[DescriptorChars - 1] = 0;
     return QString::fromWCharArray(text);
 }
@@ -44,22 +45,22 @@ std::unique_ptr<HidDevice> run()
 {
     std::unique_ptr<HidDevice> device = HidDevice::open(ReaderLink::VendorId, ProductId);
     if (!device) {
-        qDebug("unable to open device\n");
+        qCDebug(lcLink, "unable to open device\n");
         return nullptr;
     }
 
     const QString manufacturer =
         readString(*device, HidDevice::Descriptor::Manufacturer, "Unable to read manufacturer string\n");
-    qDebug("Manufacturer String: %ls\n", qUtf16Printable(manufacturer));
+    qCDebug(lcLink, "Manufacturer String: %ls\n", qUtf16Printable(manufacturer));
     const QString product = readString(*device, HidDevice::Descriptor::Product, "Unable to read product string\n");
-    qDebug("Product String: %ls\n", qUtf16Printable(product));
+    qCDebug(lcLink, "Product String: %ls\n", qUtf16Printable(product));
     const QString serial =
         readString(*device, HidDevice::Descriptor::SerialNumber, "Unable to read serial number string\n");
-    qDebug("Serial Number String: (%d) %ls", serial.isEmpty() ? 0 : int(serial.toStdWString().front()),
+    qCDebug(lcLink, "Serial Number String: (%d) %ls", serial.isEmpty() ? 0 : int(serial.toStdWString().front()),
            qUtf16Printable(serial));
     newlineToStdout();
     const QString indexed = readString(*device, HidDevice::Descriptor::Indexed1, "Unable to read indexed string 1\n");
-    qDebug("Indexed String 1: %ls\n", qUtf16Printable(indexed));
+    qCDebug(lcLink, "Indexed String 1: %ls\n", qUtf16Printable(indexed));
 
     device->setNonblocking(true);
 
@@ -67,24 +68,24 @@ std::unique_ptr<HidDevice> run()
     const HidReport request = HidReport::fromFrame(commandFrame(CmdGetStatus));
     std::copy_n(request.data(), HidReport::Size, buffer.begin());
     if (device->write(buffer.data(), HidReport::Size) < 0) {
-        qDebug("Unable to write()\n");
-        qDebug("Error: %ls\n", qUtf16Printable(device->errorText()));
+        qCDebug(lcLink, "Unable to write()\n");
+        qCDebug(lcLink, "Error: %ls\n", qUtf16Printable(device->errorText()));
     }
 
     int result = device->read(buffer.data(), HidReply::ReadLength);
     for (int polls = 0; result == 0 && polls < MaxEmptyPolls; ++polls) {
-        qDebug("waiting...\n");
+        qCDebug(lcLink, "waiting...\n");
         Platform::sleepMs(PollPauseMs);
         result = device->read(buffer.data(), HidReply::ReadLength);
     }
     if (result == 0)
-        qDebug("No report within %d ms\n", MaxEmptyPolls * PollPauseMs);
+        qCDebug(lcLink, "No report within %d ms\n", MaxEmptyPolls * PollPauseMs);
 
     if (result < 0)
-        qDebug("Unable to read()\n");
-    qDebug("Data read:\n   ");
+        qCDebug(lcLink, "Unable to read()\n");
+    qCDebug(lcLink, "Data read:\n   ");
     for (int i = 0; i < result; ++i)
-        qDebug("%02hx ", static_cast<unsigned short>(buffer[size_t(i)]));
+        qCDebug(lcLink, "%02hx ", static_cast<unsigned short>(buffer[size_t(i)]));
     newlineToStdout();
     return device;
 }

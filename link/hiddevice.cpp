@@ -2,6 +2,8 @@
 
 #include <hidapi.h>
 
+#include <cerrno>
+
 namespace {
 
 // Devices open, plus listings and opens under way. hidapi is initialised
@@ -51,11 +53,14 @@ HidDevice::~HidDevice()
     releaseLibrary();
 }
 
-std::unique_ptr<HidDevice> HidDevice::open(quint16 vendorId, quint16 productId, QString *error)
+std::unique_ptr<HidDevice> HidDevice::open(quint16 vendorId, quint16 productId, QString *error, int *osError)
 {
     useLibrary();
+    errno = 0;
     hid_device *handle = hid_open(vendorId, productId, nullptr);
     if (!handle) {
+        if (osError)
+            *osError = errno;
         if (error)
             *error = globalError();
         releaseLibrary();

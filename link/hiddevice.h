@@ -30,9 +30,10 @@ public:
     HidDevice(const HidDevice &) = delete;
     HidDevice &operator=(const HidDevice &) = delete;
 
-    // The first device with these ids; null and the reason in *error when
-    // none opened.
-    static std::unique_ptr<HidDevice> open(quint16 vendorId, quint16 productId, QString *error = nullptr);
+    // The first device with these ids; null and the reason in *error (and
+    // the system's error number in *osError) when none opened.
+    static std::unique_ptr<HidDevice> open(quint16 vendorId, quint16 productId, QString *error = nullptr,
+                                           int *osError = nullptr);
     // The device at path (one that enumerate listed).
     static std::unique_ptr<HidDevice> openPath(const QByteArray &path, QString *error = nullptr);
     static QList<HidDeviceInfo> enumerate(quint16 vendorId, quint16 productId);

@@ -7,7 +7,10 @@
 #ifdef Q_OS_WIN
 #include <windows.h>
 #else
+#include <cerrno>
+#include <fcntl.h>
 #include <termios.h>
+#include <unistd.h>
 #endif
 
 namespace Platform {
@@ -49,6 +52,18 @@ bool drainSerialPort(QSerialPort &port)
     return FlushFileBuffers(port.handle()) != 0;
 #else
     return tcdrain(port.handle()) == 0;
+#endif
+}
+
+bool accessDenied(const QString &path)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(path);
+    return false;
+#else
+    // As the process opens files now: with its effective ids.
+    const QByteArray name = path.toLocal8Bit();
+    return faccessat(AT_FDCWD, name.constData(), R_OK | W_OK, AT_EACCESS) != 0 && (errno == EACCES || errno == EPERM);
 #endif
 }
 

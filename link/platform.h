@@ -25,6 +25,10 @@ QString serialPortLocation(const QString &name);
 // line (tcdrain, FlushFileBuffers); false when the port said it could not.
 bool drainSerialPort(QSerialPort &port);
 
+// Whether the user may not open path for reading and writing (the file is
+// there, the permissions say no). Always false where nobody checks.
+bool accessDenied(const QString &path);
+
 // The firmware writer, started from the working directory.
 QString firmwareWriterProgram();
 

@@ -2,11 +2,13 @@
 
 #include "link/hiddevice.h"
 #include "link/platform.h"
+#include "link/tracing.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QSerialPort>
 
+#include <cerrno>
 #include <cstring>
 
 ReaderLink::ReaderLink(QObject *parent)
@@ -49,15 +51,35 @@ bool ReaderLink::open(Transport transport, const QString &portName)
     return true;
 }
 
+void ReaderLink::fail(const QString &why, Failure kind, const QString &path)
+{
+    m_error = why;
+    m_failure = kind;
+    m_failurePath = path;
+}
+
 bool ReaderLink::openHid()
 {
     QString why;
-    m_hid = HidDevice::open(VendorId, ProductId, &why);
-    if (!m_hid) {
-        fail(why);
+    int osError = 0;
+    m_hid = HidDevice::open(VendorId, ProductId, &why, &osError);
+    if (m_hid)
+        return true;
+    // hidapi says only that it failed; which of the reasons a user can act
+    // on it was, the system tells.
+    const QList<HidDeviceInfo> present = HidDevice::enumerate(VendorId, ProductId);
+    if (present.isEmpty()) {
+        fail(why, Failure::NoReader);
         return false;
     }
-    return true;
+    const QString path = QString::fromLocal8Bit(present.first().path);
+    if (osError == EACCES || osError == EPERM || Platform::accessDenied(path))
+        fail(why, Failure::PermissionDenied, path);
+    else if (osError == EBUSY)
+        fail(why, Failure::Busy, path);
+    else
+        fail(why, Failure::Other, path);
+    return false;
 }
 
 bool ReaderLink::openSerial(const QString &typedName)
@@ -75,7 +97,24 @@ bool ReaderLink::openSerial(const QString &typedName)
     m_port->setStopBits(QSerialPort::OneStop);
     m_port->open(QIODevice::ReadWrite);
     if (!m_port->isOpen()) {
-        fail(QStringLiteral("%1: %2").arg(Platform::serialPortLocation(name), m_port->errorString()));
+        const QString location = Platform::serialPortLocation(name);
+        Failure kind = Failure::Other;
+        switch (m_port->error()) {
+        case QSerialPort::DeviceNotFoundError:
+            kind = Failure::NoSuchPort;
+            break;
+        case QSerialPort::PermissionError:
+            // The serial layer says the same for a port the user may not
+            // open and one another program has locked.
+            kind = Platform::accessDenied(location) ? Failure::PermissionDenied : Failure::Busy;
+            break;
+        case QSerialPort::OpenError:
+            kind = Failure::Busy;
+            break;
+        default:
+            break;
+        }
+        fail(QStringLiteral("%1: %2").arg(location, m_port->errorString()), kind, location);
         return false;
     }
     connect(m_port, &QSerialPort::errorOccurred, this,
@@ -136,7 +175,7 @@ bool ReaderLink::HidExchange(const HidReport &request, unsigned char *reply, qui
 {
     int failedWrites = 0;
     while (m_hid->write(request.data(), HidReport::Size) < 0) {
-        qDebug("Unable to write Get Attach PreAmble Data command\n");
+        qCDebug(lcLink, "Unable to write Get Attach PreAmble Data command\n");
         traceHidError();
         if (++failedWrites == 3) {
             fail(QStringLiteral("%1: %2").arg(QString::fromLocal8Bit(m_hid->path()), m_hid->errorText()));
@@ -159,8 +198,8 @@ bool ReaderLink::HidExchange(const HidReport &request, unsigned char *reply, qui
         std::memset(reply, 0, 4);
         const int n = m_hid->read(reply, HidReply::ReadLength, wait);
         if (n < 0)
-            qDebug("Unable to read PreAmble Data \n");
-        qDebug("Read = %x %x %x", unsigned(reply[48]), unsigned(reply[49]), unsigned(reply[50]));
+            qCDebug(lcLink, "Unable to read PreAmble Data \n");
+        qCDebug(lcLink, "Read = %x %x %x", unsigned(reply[48]), unsigned(reply[49]), unsigned(reply[50]));
         if (n > 0 && reply[HidReply::EchoOffset] == expectedEcho(seq))
             return true;
         // A device that was pulled out fails every read at once; waiting out
@@ -168,8 +207,9 @@ bool ReaderLink::HidExchange(const HidReport &request, unsigned char *reply, qui
         if (n < 0)
             Platform::sleepMs(int(wait - thisRead.elapsed()));
     }
-    qDebug("No matching reply within %d ms\n", ExchangeBoundMs);
-    fail(QStringLiteral("No matching reply within %1 ms").arg(ExchangeBoundMs));
+    qCDebug(lcLink, "No matching reply within %d ms\n", ExchangeBoundMs);
+    fail(QStringLiteral("No matching reply within %1 ms").arg(ExchangeBoundMs), Failure::NoReply,
+         QString::fromLocal8Bit(m_hid->path()));
     return false;
 }
 
@@ -190,7 +230,7 @@ bool ReaderLink::send(const QByteArray &frame)
 bool ReaderLink::HidSend(const HidReport &request)
 {
     if (m_hid->write(request.data(), HidReport::Size) < 0) {
-        qDebug("Unable to write()\n");
+        qCDebug(lcLink, "Unable to write()\n");
         traceHidError();
         fail(QStringLiteral("%1: %2").arg(QString::fromLocal8Bit(m_hid->path()), m_hid->errorText()));
         return false;
@@ -242,7 +282,7 @@ bool ReaderLink::sendTestRequest()
         QString why;
         m_hid = HidDevice::open(VendorId, ProductId, &why);
         if (!m_hid) {
-            qDebug("unable to open device\n");
+            qCDebug(lcLink, "unable to open device\n");
             fail(why);
             return false;
         }
@@ -276,7 +316,7 @@ void ReaderLink::onSerialError(int error)
         return;
     const QString reason =
         QStringLiteral("%1: %2").arg(Platform::serialPortLocation(m_port->portName()), m_port->errorString());
-    qDebug("Serial port error %d: %ls\n", error, qUtf16Printable(m_port->errorString()));
+    qCDebug(lcLink, "Serial port error %d: %ls\n", error, qUtf16Printable(m_port->errorString()));
     fail(reason);
     close();
     emit lost(Transport::Serial, reason);
@@ -284,5 +324,5 @@ void ReaderLink::onSerialError(int error)
 
 void ReaderLink::traceHidError()
 {
-    qDebug("Error: %ls\n", qUtf16Printable(m_hid->errorText()));
+    qCDebug(lcLink, "Error: %ls\n", qUtf16Printable(m_hid->errorText()));
 }

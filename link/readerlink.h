@@ -51,8 +51,23 @@ public:
     bool isOpen() const { return m_transport != Transport::None; }
     // What is open: the hidraw path or the serial port's system location.
     QString location() const;
-    // The last failure, in words a user can act on.
+    // The last failure: the system's or the library's words, with the
+    // device it concerns.
     QString errorString() const { return m_error; }
+
+    // What kind of failure the last one was, for telling the user what to do.
+    enum class Failure {
+        None,
+        NoReader,         // no USB reader attached
+        PermissionDenied, // the device is there, the user may not open it
+        Busy,             // another program holds it
+        NoSuchPort,       // no serial port of that name
+        NoReply,          // the reader did not answer in time
+        Other,
+    };
+    Failure failure() const { return m_failure; }
+    // The device the last failure concerns (a hidraw node, a port's path).
+    QString failurePath() const { return m_failurePath; }
 
     // Where a request carries its sequence number: at report offset 49, or
     // as P1 (the read-once layout, offset 49 then stays zero).
@@ -95,7 +110,7 @@ private:
     bool SerialSend(const QByteArray &frame);
     void onSerialError(int error);
     void traceHidError();
-    void fail(const QString &why) { m_error = why; }
+    void fail(const QString &why, Failure kind = Failure::Other, const QString &path = QString());
 
     Transport m_transport = Transport::None;
     std::unique_ptr<HidDevice> m_hid;
@@ -103,4 +118,6 @@ private:
     QTimer m_poll{this};
     quint8 m_seqNo = 1;
     QString m_error;
+    Failure m_failure = Failure::None;
+    QString m_failurePath;
 };

@@ -2,6 +2,7 @@
 
 #include "link/commandframe.h"
 #include "link/readerlink.h"
+#include "maintenance/tracing.h"
 
 #include <QDebug>
 
@@ -25,7 +26,7 @@ bool enterProgrammingMode(ReaderLink &link)
 {
     const QByteArray frame = guardedFrame(CmdIspMode);
     if (link.transport() == ReaderLink::Transport::Serial) {
-        qDebug("serial_buf: %x %x", unsigned(quint8(frame[4])), unsigned(quint8(frame[5])));
+        qCDebug(lcMaintenance, "serial_buf: %x %x", unsigned(quint8(frame[4])), unsigned(quint8(frame[5])));
         // The port is closed next; the frame must be on the line by then.
         if (link.send(frame))
             link.drain();

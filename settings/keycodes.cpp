@@ -2,6 +2,7 @@
 
 #include "settings/nametables.h"
 #include "settings/textcodec.h"
+#include "settings/tracing.h"
 
 #include <QDebug>
 
@@ -95,7 +96,7 @@ QByteArray encodeKeyCodes(const QString &text, KeyCodeTrace trace)
     QByteArray codes;
     for (const KeyCodeToken &token : keyCodeTokens(text)) {
         if (!token.name && trace == KeyCodeTrace::PreAmble)
-            qDebug("PreVal=%x", unsigned(text.at(token.position).unicode()));
+            qCDebug(lcSettings, "PreVal=%x", unsigned(text.at(token.position).unicode()));
         codes.append(char(token.code));
     }
     return codes;

@@ -1,8 +1,8 @@
 #include "settingsfile.h"
 
+#include "settings/keycodes.h"
 #include "settings/nametables.h"
 #include "settings/textcodec.h"
-#include "settings/keycodes.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -212,7 +212,7 @@ QString quotedForMessage(const QString &text)
 }
 
 std::optional<SettingsPatch> parseSettingsPatch(const QByteArray &json, WriteTransport transport,
-                                                QStringList *errors)
+                                                QStringList *errors, bool forWrite)
 {
     QStringList problems;
     const auto fail = [&problems, errors]() {
@@ -295,7 +295,7 @@ std::optional<SettingsPatch> parseSettingsPatch(const QByteArray &json, WriteTra
             if (!value.isString() || index < 0)
                 problems << QStringLiteral("\"keyboardCountry\" must be one of %1")
                                 .arg(KbCountryNames.join(QStringLiteral(", ")));
-            else if (transport == WriteTransport::Serial)
+            else if (forWrite && transport == WriteTransport::Serial)
                 problems << QStringLiteral("\"keyboardCountry\" cannot be written over a serial port; "
                                            "leave it out or write over USB");
             else

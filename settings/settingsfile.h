@@ -40,8 +40,10 @@ constexpr qsizetype MaxSettingsFileBytes = 64 * 1024;
 // transport (or the stand-ins settingsToJson writes for the others). On
 // failure returns nothing and every problem in errors, one line each,
 // naming the field and, in a text, the character.
+// A file read into the window's form rather than written (forWrite false)
+// may hold a keyboard country whatever the transport: the form keeps it.
 std::optional<SettingsPatch> parseSettingsPatch(const QByteArray &json, WriteTransport transport,
-                                                QStringList *errors);
+                                                QStringList *errors, bool forWrite = true);
 
 // The write the window would make with the reader's current settings in its
 // form and the patch typed over them; values the patch leaves alone go back

@@ -3,6 +3,7 @@
 #include "link/commandframe.h"
 #include "link/readerlink.h"
 #include "settings/serialreply.h"
+#include "settings/tracing.h"
 
 #include <QDebug>
 #include <QEventLoop>
@@ -38,7 +39,7 @@ std::optional<QByteArray> ReaderSettings::*blockField(Step step)
 
 void traceBlock(const char *format, const QByteArray &reply)
 {
-    qDebug(format, int(quint8(reply[0])), unsigned(quint8(reply[1])), unsigned(quint8(reply[2])),
+    qCDebug(lcSettings, format, int(quint8(reply[0])), unsigned(quint8(reply[1])), unsigned(quint8(reply[2])),
            unsigned(quint8(reply[3])), unsigned(quint8(reply[4])));
 }
 
@@ -134,7 +135,7 @@ bool readOnceOverHid(ReaderLink &link, const std::function<void(const ReaderSett
         }
         traceBlock(block.trace, *reply);
         if (block.code == CmdGetRemoveData)
-            qDebug("Checksum = %x", unsigned(legacyTraceChecksum(*reply)));
+            qCDebug(lcSettings, "Checksum = %x", unsigned(legacyTraceChecksum(*reply)));
         ReaderSettings decoded;
         decoded.source = SettingsSource::LegacyHid;
         decoded.*block.field = decodeHidBlock(*reply, SettingsSource::LegacyHid);
@@ -169,7 +170,7 @@ std::optional<QByteArray> overSerial(ReaderLink &link, const std::function<void(
     const QByteArrayList frames = serialRequests();
     for (int i = 0; i < frames.size(); ++i) {
         if (!link.send(frames[i])) {
-            qDebug("Unable to write settings request %d to the serial port\n", i);
+            qCDebug(lcSettings, "Unable to write settings request %d to the serial port\n", i);
             return std::nullopt;
         }
         if (afterFrame)

@@ -3,6 +3,7 @@
 #include "link/commandframe.h"
 #include "settings/keycodes.h"
 #include "settings/readersettings.h"
+#include "settings/tracing.h"
 
 #include <QDebug>
 
@@ -136,12 +137,12 @@ QByteArray SettingsWriteSequence::frame(int step) const
         break;
     case CmdOutput: {
         const int start = m_request.outputStart.toInt(nullptr, 10);
-        qDebug("t1num: %d", start);
+        qCDebug(lcSettings, "t1num: %d", start);
         const int length = m_request.outputLength.toInt(nullptr, 10);
-        qDebug("t2num: %d", length);
+        qCDebug(lcSettings, "t2num: %d", length);
         bare = commandFrame(code, WriteValues, quint8(start), quint8(length));
         if (m_transport == WriteTransport::Serial)
-            qDebug("serial_buf: %x %x", unsigned(quint8(start)), unsigned(quint8(length)));
+            qCDebug(lcSettings, "serial_buf: %x %x", unsigned(quint8(start)), unsigned(quint8(length)));
         break;
     }
     case CmdKbCountry:

@@ -10,6 +10,7 @@
 
 #include "support/faultcheck.h"
 #include "support/readertestcase.h"
+#include "support/traces.h"
 #include "support/windowdriver.h"
 
 #include "ptyreader.h"
@@ -69,6 +70,7 @@ public:
         : prefix(prefix), action(std::move(action))
     {
         current = this;
+        enableTraces();
         previous = qInstallMessageHandler(handle);
     }
     ~TraceHook()

@@ -5,7 +5,7 @@
 base_packages=(
     build-essential cmake pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-serialport-dev
-    libhidapi-dev libgl-dev
+    libhidapi-dev libudev-dev libgl-dev
 )
 
 need_packages() {

@@ -1,6 +1,7 @@
 #include <algorithm>
-#include "settings/textcodec.h"
 #include "settings/keycodes.h"
+#include "settings/textcodec.h"
+#include "support/traces.h"
 
 #include <QtTest>
 
@@ -265,6 +266,7 @@ void TstKeyCodes::preambleTrace()
     QFETCH(QStringList, traces);
 
     capturedTraces.clear();
+    enableTraces();
     const QtMessageHandler previous = qInstallMessageHandler(captureDebug);
     encodeKeyCodes(text, preAmble ? KeyCodeTrace::PreAmble : KeyCodeTrace::Off);
     qInstallMessageHandler(previous);

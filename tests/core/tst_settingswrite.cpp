@@ -1,6 +1,7 @@
 #include "link/commandframe.h"
 #include "settings/settingswrite.h"
 #include "support/hex.h"
+#include "support/traces.h"
 
 #include "readermodel.h"
 
@@ -88,6 +89,7 @@ private:
 
 void TstSettingsWrite::initTestCase()
 {
+    enableTraces();
     previousHandler = qInstallMessageHandler(captureDebug);
 }
 

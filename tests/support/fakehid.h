@@ -30,7 +30,8 @@ ReaderModel *model();
 // Which product ids of vendor 0x0416 the attached reader shows up as; one
 // enumeration entry and one path ("/dev/hidraw-sim0", ...) for each.
 void setProducts(const QList<quint16> &productIds);
-// The device is listed but cannot be opened (permissions, busy).
+// The device is listed but cannot be opened, as a hidraw node without the
+// user's permission (errno EACCES).
 void setOpenFails(bool fails);
 
 // The next count writes fail with -1 (and do not reach the reader).

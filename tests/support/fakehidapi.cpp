@@ -10,6 +10,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <cerrno>
 #include <array>
 #include <cstring>
 #include <cwchar>
@@ -433,6 +434,10 @@ HID_API_EXPORT hid_device *HID_API_CALL hid_open(unsigned short vendor_id, unsig
     if (index >= 0) {
         dev = openProduct(index);
         record.opened = true;
+    } else if (present() && s.openFails) {
+        // As the system refuses a hidraw node the user may not open.
+        errno = EACCES;
+        s.error = L"Failed to open a device with path '/dev/hidraw-sim0': Permission denied";
     } else {
         s.error = L"No HID devices with requested VID/PID found in the system.";
     }

@@ -8,6 +8,7 @@
 
 #include "ptyreader.h"
 
+#include <QSettings>
 #include <QTest>
 
 ReaderTestCase::ReaderTestCase() = default;
@@ -15,6 +16,8 @@ ReaderTestCase::~ReaderTestCase() = default;
 
 void ReaderTestCase::startCase(Boxes catchBoxes)
 {
+    // Nothing remembered from an earlier case's connection.
+    QSettings(QStringLiteral("Tavrin"), QStringLiteral("Tavrin")).clear();
     FakeHid::reset();
     model = std::make_unique<ReaderModel>();
     if (catchBoxes == Boxes::Caught)

@@ -1,5 +1,7 @@
 #include "tracecapture.h"
 
+#include "support/traces.h"
+
 #include <QMutex>
 
 namespace {
@@ -18,6 +20,7 @@ void collect(QtMsgType type, const QMessageLogContext &, const QString &message)
 TraceCapture::TraceCapture()
 {
     clear();
+    enableTraces();
     previous = qInstallMessageHandler(collect);
 }
 

@@ -10,6 +10,7 @@
 
 #include <QFile>
 #include <QJsonDocument>
+#include <QLoggingCategory>
 #include <QSerialPortInfo>
 #include <QTextStream>
 
@@ -27,6 +28,7 @@ const char *const usageText =
     "\n"
     "Without --port the reader is reached over USB HID; with it, over that serial\n"
     "port (COM1 is /dev/ttyS0; a name or a path is taken as it is).\n"
+    "--verbose prints the trace lines of every frame and reply on standard error.\n"
     "Exit codes: 0 success, 1 reader or I/O failure, 2 usage or input error.\n"
     "'tavrinctl COMMAND --help' tells more about a command.\n";
 
@@ -183,6 +185,9 @@ int parse(const QStringList &arguments, Options &options, QTextStream &err)
             options.port = a.mid(7);
         } else if (a == QLatin1String("--no-verify")) {
             options.noVerify = true;
+        } else if (a == QLatin1String("--verbose")) {
+            // The trace lines of the link and the settings, on standard error.
+            QLoggingCategory::setFilterRules(QStringLiteral("tavrin.*.debug=true"));
         } else if (a.startsWith(QLatin1String("--"))) {
             err << "tavrinctl: unknown option " << a << '\n';
             return UsageError;

@@ -4,17 +4,10 @@
 #include <QFile>
 #include <QTextStream>
 
-#include <cstdio>
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    // The link's debug traces are for the window's developers; a script
-    // reading standard error wants only tavrinctl's own one-line messages.
-    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &message) {
-        if (type != QtDebugMsg && type != QtInfoMsg)
-            std::fprintf(stderr, "%s\n", qPrintable(message));
-    });
     QTextStream out(stdout);
     QTextStream err(stderr);
     QFile in;

@@ -1,0 +1,228 @@
+// What the window offers beside the form: the menus, the status bar, the
+// port names to pick, the devices plugged in and pulled out, and the
+// connection remembered for the next start.
+#include "app/mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "app/statusmessages.h"
+#include "link/devicemonitor.h"
+#include "link/hiddevice.h"
+#include "link/serialports.h"
+#include "settings/settingsfile.h"
+
+#include <QCompleter>
+#include <QFile>
+#include <QFileDialog>
+#include <QJsonDocument>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QSaveFile>
+#include <QSettings>
+#include <QStatusBar>
+#include <QStringListModel>
+
+namespace {
+
+constexpr int FormWidth = 591;
+constexpr int FormHeight = 451;
+
+QSettings remembered()
+{
+    return QSettings(QStringLiteral("Tavrin"), QStringLiteral("Tavrin"));
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes, QString *error)
+{
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+        return true;
+    *error = file.errorString();
+    return false;
+}
+
+} // namespace
+
+void MainWindow::buildMenus()
+{
+    QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
+    QAction *save = file->addAction(QStringLiteral("&Save Settings..."), this, &MainWindow::chooseAndSaveSettings);
+    save->setObjectName(QStringLiteral("actionSaveSettings"));
+    save->setShortcut(QKeySequence(QStringLiteral("Ctrl+S")));
+    QAction *load = file->addAction(QStringLiteral("&Load Settings..."), this, &MainWindow::chooseAndLoadSettings);
+    load->setObjectName(QStringLiteral("actionLoadSettings"));
+    load->setShortcut(QKeySequence(QStringLiteral("Ctrl+O")));
+    QAction *output = file->addAction(QStringLiteral("Save &Output..."), this, &MainWindow::chooseAndSaveOutput);
+    output->setObjectName(QStringLiteral("actionSaveOutput"));
+    file->addSeparator();
+    QAction *quit = file->addAction(QStringLiteral("&Quit"), this, &QWidget::close);
+    quit->setObjectName(QStringLiteral("actionQuit"));
+    quit->setShortcut(QKeySequence(QStringLiteral("Ctrl+Q")));
+    QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
+    help->addAction(QStringLiteral("&About Tavrin"), this, &MainWindow::about)
+        ->setObjectName(QStringLiteral("actionAbout"));
+
+    // A label rather than messages: menus show their own tips in the bar and
+    // would wipe a message out.
+    statusLabel = new QLabel(StatusMessages::notConnected(), this);
+    statusLabel->setObjectName(QStringLiteral("statusLabel"));
+    statusBar()->addWidget(statusLabel, 1);
+    statusBar()->setSizeGripEnabled(false);
+
+    // The form keeps its fixed size; the window grows by the two bars.
+    const int height = FormHeight + menuBar()->sizeHint().height() + statusBar()->sizeHint().height();
+    setMinimumSize(FormWidth, height);
+    setMaximumSize(FormWidth, height);
+    resize(FormWidth, height);
+
+    portCompleter = new QCompleter(new QStringListModel(this), this);
+    portCompleter->setFilterMode(Qt::MatchContains);
+    portCompleter->setCaseSensitivity(Qt::CaseInsensitive);
+    ui->SerialNameEdit->setCompleter(portCompleter);
+}
+
+QString MainWindow::statusText() const
+{
+    return statusLabel->text();
+}
+
+void MainWindow::showStatus(const QString &text)
+{
+    statusLabel->setText(text);
+}
+
+void MainWindow::presetConnection(bool usbReaderPresent)
+{
+    const QSettings last = remembered();
+    const QString port = last.value(QStringLiteral("connection/port")).toString();
+    ui->SerialNameEdit->setText(port.isEmpty() ? QStringLiteral("COM6") : port);
+    // A reader on the cable wins over what was used last time.
+    const bool usb = usbReaderPresent
+        || last.value(QStringLiteral("connection/interface")).toString() == QLatin1String("usb");
+    if (usb) {
+        ui->USBKB_radcmd->setChecked(true);
+    } else {
+        ui->Searal_radcmd->setChecked(true);
+        ui->SerialNameEdit->setEnabled(true);
+    }
+}
+
+void MainWindow::rememberConnection()
+{
+    QSettings last = remembered();
+    const bool serial = readerLink->transport() == ReaderLink::Transport::Serial;
+    last.setValue(QStringLiteral("connection/interface"), serial ? QStringLiteral("serial") : QStringLiteral("usb"));
+    if (serial)
+        last.setValue(QStringLiteral("connection/port"), ui->SerialNameEdit->text());
+}
+
+void MainWindow::refreshPortList()
+{
+    static_cast<QStringListModel *>(portCompleter->model())->setStringList(presentSerialPorts());
+}
+
+void MainWindow::watchDevices(std::unique_ptr<DeviceEventSource> source)
+{
+    delete deviceMonitor;
+    deviceMonitor = new DeviceMonitor(std::move(source), this);
+    connect(deviceMonitor, &DeviceMonitor::usbReaderAdded, this, &MainWindow::onUsbReaderAdded);
+    connect(deviceMonitor, &DeviceMonitor::hidNodeRemoved, this, &MainWindow::onHidNodeRemoved);
+    connect(deviceMonitor, &DeviceMonitor::serialPortsChanged, this, &MainWindow::refreshPortList);
+}
+
+void MainWindow::onUsbReaderAdded(const QString &node)
+{
+    // Nothing is opened without a click; a connection in use stays as it is.
+    if (readerLink->isOpen())
+        return;
+    ui->USBKB_radcmd->setChecked(true);
+    on_USBKB_radcmd_clicked();
+    showStatus(StatusMessages::pluggedIn(node));
+}
+
+void MainWindow::onHidNodeRemoved(const QString &node)
+{
+    if (readerLink->transport() != ReaderLink::Transport::Hid || readerLink->location() != node)
+        return;
+    DisconnectReader();
+    showStatus(StatusMessages::unplugged());
+}
+
+bool MainWindow::saveSettingsTo(const QString &path)
+{
+    const QByteArray json = QJsonDocument(settingsToJson(form.current())).toJson(QJsonDocument::Indented);
+    QString error;
+    if (writeFile(path, json, &error))
+        return true;
+    QMessageBox::warning(this, QStringLiteral("Save Settings"),
+                         QStringLiteral("The settings could not be saved to %1: %2").arg(path, error));
+    return false;
+}
+
+bool MainWindow::loadSettingsFrom(const QString &path)
+{
+    const auto refuse = [this, &path](const QStringList &why) {
+        QMessageBox::warning(this, QStringLiteral("Load Settings"),
+                             QStringLiteral("The settings in %1 were not loaded:\n%2").arg(path, why.join(QLatin1Char('\n'))));
+        return false;
+    };
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return refuse({file.errorString()});
+    // One byte more than a settings file may have tells one that is longer.
+    const QByteArray json = file.read(MaxSettingsFileBytes + 1);
+
+    const bool serial = readerLink->transport() == ReaderLink::Transport::Serial
+        || (!readerLink->isOpen() && form.source() == SettingsSource::Serial);
+    QStringList errors;
+    const std::optional<SettingsPatch> patch =
+        parseSettingsPatch(json, serial ? WriteTransport::Serial : WriteTransport::Hid, &errors, false);
+    if (!patch)
+        return refuse(errors);
+    form.load(*patch);
+    showStatus(QStringLiteral("Loaded %1: press Set Status to write it to the reader.").arg(path));
+    return true;
+}
+
+bool MainWindow::saveOutputTo(const QString &path)
+{
+    QString error;
+    if (writeFile(path, ui->ScannerEdit->toPlainText().toUtf8(), &error))
+        return true;
+    QMessageBox::warning(this, QStringLiteral("Save Output"),
+                         QStringLiteral("The output could not be saved to %1: %2").arg(path, error));
+    return false;
+}
+
+void MainWindow::chooseAndSaveSettings()
+{
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save Settings"), QStringLiteral("reader.json"),
+                                                      QStringLiteral("Settings (*.json);;All files (*)"));
+    if (!path.isEmpty() && saveSettingsTo(path))
+        showStatus(QStringLiteral("Saved the form to %1.").arg(path));
+}
+
+void MainWindow::chooseAndLoadSettings()
+{
+    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Load Settings"), QString(),
+                                                      QStringLiteral("Settings (*.json);;All files (*)"));
+    if (!path.isEmpty())
+        loadSettingsFrom(path);
+}
+
+void MainWindow::chooseAndSaveOutput()
+{
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save Output"), QStringLiteral("output.txt"),
+                                                      QStringLiteral("Text (*.txt);;All files (*)"));
+    if (!path.isEmpty() && saveOutputTo(path))
+        showStatus(QStringLiteral("Saved the output to %1.").arg(path));
+}
+
+void MainWindow::about()
+{
+    QMessageBox::about(this, QStringLiteral("About Tavrin"),
+                       QStringLiteral("<p><b>Tavrin %1</b></p><p>Sets up iButton readers over USB or a serial "
+                                      "port.</p><p>Qt %2, hidapi %3</p>")
+                           .arg(QStringLiteral(TAVRIN_VERSION), QString::fromLatin1(qVersion()),
+                                HidDevice::libraryVersion()));
+}

@@ -1,0 +1,3 @@
+#include "tracing.h"
+
+Q_LOGGING_CATEGORY(lcMaintenance, "tavrin.maintenance", QtInfoMsg)

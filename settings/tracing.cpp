@@ -1,0 +1,3 @@
+#include "tracing.h"
+
+Q_LOGGING_CATEGORY(lcSettings, "tavrin.settings", QtInfoMsg)
