@@ -33,7 +33,8 @@ void MainWindow::ConnectClick()
     }
 
     const bool usb = ui->USBKB_radcmd->isChecked();
-    if (!link.open(usb ? ReaderLink::Transport::Hid : ReaderLink::Transport::Serial, ui->SerialNameEdit->text())) {
+    if (!(usb ? link.open(ReaderLink::Transport::Hid)
+              : link.open(ReaderLink::Transport::Serial, ui->SerialNameEdit->text()))) {
         qCDebug(lcApp, "%s", usb ? "unable to open USB HID device\n" : "unable to open com device\n");
         ui->ConnectBut->setText(QStringLiteral("Reconnect"));
         SetIButtonControlsEnabled(false);

@@ -89,7 +89,7 @@ void MainWindow::ReadStatus()
 
 std::optional<ReaderSettings> MainWindow::ParseSerialReply(const QByteArray &reply)
 {
-    const std::optional<ReaderSettings> decoded = decodeSerialReply(reply);
+    std::optional<ReaderSettings> decoded = decodeSerialReply(reply);
     if (!decoded)
         return std::nullopt;
     if (decoded->firmwareVersion)

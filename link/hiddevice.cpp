@@ -69,11 +69,14 @@ std::unique_ptr<HidDevice> HidDevice::open(quint16 vendorId, quint16 productId, 
     return std::unique_ptr<HidDevice>(new HidDevice(handle, pathOf(handle)));
 }
 
-std::unique_ptr<HidDevice> HidDevice::openPath(const QByteArray &path, QString *error)
+std::unique_ptr<HidDevice> HidDevice::openPath(const QByteArray &path, QString *error, int *osError)
 {
     useLibrary();
+    errno = 0;
     hid_device *handle = hid_open_path(path.constData());
     if (!handle) {
+        if (osError)
+            *osError = errno;
         if (error)
             *error = globalError();
         releaseLibrary();

@@ -35,7 +35,8 @@ public:
     static std::unique_ptr<HidDevice> open(quint16 vendorId, quint16 productId, QString *error = nullptr,
                                            int *osError = nullptr);
     // The device at path (one that enumerate listed).
-    static std::unique_ptr<HidDevice> openPath(const QByteArray &path, QString *error = nullptr);
+    static std::unique_ptr<HidDevice> openPath(const QByteArray &path, QString *error = nullptr,
+                                               int *osError = nullptr);
     static QList<HidDeviceInfo> enumerate(quint16 vendorId, quint16 productId);
     // hidapi's own version, for the About box.
     static QString libraryVersion();

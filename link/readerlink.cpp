@@ -6,6 +6,7 @@
 
 #include <QDebug>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QSerialPort>
 
 #include <cerrno>
@@ -28,7 +29,7 @@ bool ReaderLink::usbReaderPresent()
     return HidDevice::open(VendorId, ProductId) != nullptr;
 }
 
-bool ReaderLink::open(Transport transport, const QString &portName)
+bool ReaderLink::open(Transport transport, const QString &where)
 {
     // A device the test command holds goes only once the new one is open:
     // hidapi then stays up in between, and no handle is left behind.
@@ -36,11 +37,11 @@ bool ReaderLink::open(Transport transport, const QString &portName)
     close();
     switch (transport) {
     case Transport::Hid:
-        if (!openHid())
+        if (!openHid(where))
             return false;
         break;
     case Transport::Serial:
-        if (!openSerial(portName))
+        if (!openSerial(where))
             return false;
         m_poll.start();
         break;
@@ -58,11 +59,12 @@ void ReaderLink::fail(const QString &why, Failure kind, const QString &path)
     m_failurePath = path;
 }
 
-bool ReaderLink::openHid()
+bool ReaderLink::openHid(const QString &path)
 {
     QString why;
     int osError = 0;
-    m_hid = HidDevice::open(VendorId, ProductId, &why, &osError);
+    m_hid = path.isEmpty() ? HidDevice::open(VendorId, ProductId, &why, &osError)
+                           : HidDevice::openPath(QFile::encodeName(path), &why, &osError);
     if (m_hid)
         return true;
     // hidapi says only that it failed; which of the reasons a user can act
@@ -72,13 +74,13 @@ bool ReaderLink::openHid()
         fail(why, Failure::NoReader);
         return false;
     }
-    const QString path = QString::fromLocal8Bit(present.first().path);
-    if (osError == EACCES || osError == EPERM || Platform::accessDenied(path))
-        fail(why, Failure::PermissionDenied, path);
+    const QString failed = path.isEmpty() ? QFile::decodeName(present.first().path) : path;
+    if (osError == EACCES || osError == EPERM || Platform::accessDenied(failed))
+        fail(why, Failure::PermissionDenied, failed);
     else if (osError == EBUSY)
-        fail(why, Failure::Busy, path);
+        fail(why, Failure::Busy, failed);
     else
-        fail(why, Failure::Other, path);
+        fail(why, Failure::Other, failed);
     return false;
 }
 

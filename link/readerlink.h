@@ -39,10 +39,11 @@ public:
     // Whether a reader is attached over USB: opens it and closes it again.
     static bool usbReaderPresent();
 
-    // Opens the reader over transport (portName as the user typed it, for
-    // Serial), closing whatever was open first. Over serial the poll starts.
-    // False with errorString() set when it did not open.
-    bool open(Transport transport, const QString &portName = QString());
+    // Opens the reader over transport, closing whatever was open first: over
+    // Serial the port named where (as the user typed it), and the poll
+    // starts; over Hid the reader at the device path where, or the first one
+    // attached. False with errorString() set when it did not open.
+    bool open(Transport transport, const QString &where = QString());
     // The one teardown: the poll stops, the port closes, the USB device
     // (also one the test command holds) is released. Safe to repeat.
     void close();
@@ -103,7 +104,7 @@ signals:
     void lost(ReaderLink::Transport transport, const QString &reason);
 
 private:
-    bool openHid();
+    bool openHid(const QString &path);
     bool openSerial(const QString &typedName);
     bool HidExchange(const HidReport &request, unsigned char *reply, quint8 seq);
     bool HidSend(const HidReport &request);

@@ -6,6 +6,7 @@
 
 #include "support/boxcatcher.h"
 #include "support/fakehid.h"
+#include "support/faultcheck.h"
 #include "support/readertestcase.h"
 #include "support/windowdriver.h"
 
@@ -15,6 +16,7 @@
 #include <QBuffer>
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
@@ -26,6 +28,10 @@
 
 #include <memory>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 struct Outcome
@@ -36,18 +42,26 @@ struct Outcome
     QJsonObject json() const { return QJsonDocument::fromJson(out.toUtf8()).object(); }
 };
 
-Outcome tavrinctl(const QStringList &arguments, const QByteArray &input = {})
+Outcome tavrinctl(const QByteArrayList &arguments, QIODevice &in)
 {
     Outcome o;
     QTextStream out(&o.out);
     QTextStream err(&o.err);
-    QBuffer in;
-    in.setData(input);
-    in.open(QIODevice::ReadOnly);
     o.code = Tavrinctl::run(arguments, out, err, in);
     out.flush();
     err.flush();
     return o;
+}
+
+Outcome tavrinctl(const QStringList &arguments, const QByteArray &input = {})
+{
+    QBuffer in;
+    in.setData(input);
+    in.open(QIODevice::ReadOnly);
+    QByteArrayList raw;
+    for (const QString &a : arguments)
+        raw << a.toUtf8();
+    return tavrinctl(raw, in);
 }
 
 bool sameState(const ReaderState &a, const ReaderState &b)
@@ -94,6 +108,12 @@ private slots:
     void missingReaderIsAReaderFailure();
     void readMatchesTheWindowsForm();
     void helpAndUsage();
+    void severalReadersNeedADevice_data();
+    void severalReadersNeedADevice();
+    void listAsJson();
+    void hostileInputIsRefused_data();
+    void hostileInputIsRefused();
+    void namesKeepTheirBytes();
 
 private:
     // Runs a command whose serial side needs the event loop to answer.
@@ -429,6 +449,152 @@ void TavrinctlTest::helpAndUsage()
     QCOMPARE(list.code, 0);
     QVERIFY(list.out.contains(QStringLiteral("/dev/hidraw-sim0")));
     QVERIFY(FakeHid::writtenReports().isEmpty());
+}
+
+void TavrinctlTest::severalReadersNeedADevice_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("opened"); // the path opened; empty: none
+    QTest::addColumn<QString>("err");
+
+    QTest::newRow("none chosen") << QStringList() << 2 << ""
+                                 << "tavrinctl: 2 USB readers are attached (/dev/hidraw-sim0, /dev/hidraw-sim1): "
+                                    "choose one with --device PATH\n";
+    QTest::newRow("the first") << QStringList{"--device", "/dev/hidraw-sim0"} << 0 << "/dev/hidraw-sim0" << "";
+    QTest::newRow("the second") << QStringList{"--device=/dev/hidraw-sim1"} << 0 << "/dev/hidraw-sim1" << "";
+    QTest::newRow("one not there") << QStringList{"--device", "/dev/hidraw9"} << 1 << ""
+                                   << "tavrinctl: no USB reader at \"/dev/hidraw9\" ('tavrinctl list' shows the "
+                                      "readers attached)\n";
+    QTest::newRow("and a port") << QStringList{"--device", "/dev/hidraw-sim0", "--port", "/dev/ttyS0"} << 2 << ""
+                                << "tavrinctl: --port and --device name two different readers; give one\n";
+}
+
+void TavrinctlTest::severalReadersNeedADevice()
+{
+    QFETCH(QStringList, options);
+    QFETCH(int, code);
+    QFETCH(QString, opened);
+    QFETCH(QString, err);
+
+    FakeHid::setProducts({FakeHid::ReaderProductId, FakeHid::ReaderProductId});
+    const Outcome o = tavrinctl(QStringList{QStringLiteral("read")} + options);
+    QCOMPARE(o.code, code);
+    QCOMPARE(o.err, err);
+    const QStringList opens = FakeHid::calls().filter(QStringLiteral("-> ok")).filter(QStringLiteral("hid_open"));
+    QCOMPARE(opens, opened.isEmpty() ? QStringList() : QStringList{QStringLiteral("hid_open_path %1 -> ok").arg(opened)});
+    if (code == 0)
+        QCOMPARE(o.json().value("firmware").toString(), QStringLiteral("1BT V3.1"));
+}
+
+void TavrinctlTest::listAsJson()
+{
+    FakeHid::setProducts({FakeHid::ReaderProductId, FakeHid::ReaderProductId});
+    const Outcome o = tavrinctl({QStringLiteral("list"), QStringLiteral("--json")});
+    QCOMPARE(o.code, 0);
+    QJsonParseError error;
+    const QJsonArray all = QJsonDocument::fromJson(o.out.toUtf8(), &error).array();
+    QCOMPARE(error.error, QJsonParseError::NoError);
+    QJsonArray usb;
+    for (const QJsonValue &entry : all) {
+        if (entry.toObject().value("kind") == QLatin1String("usb"))
+            usb << entry;
+        else
+            QCOMPARE(entry.toObject().value("kind").toString(), QStringLiteral("serial"));
+    }
+    for (int i = 0; i < 2; ++i)
+        QCOMPARE(usb.at(i).toObject(), (QJsonObject{{"kind", "usb"},
+                                                   {"path", QStringLiteral("/dev/hidraw-sim%1").arg(i)},
+                                                   {"serialNumber", "SIM0001"},
+                                                   {"firmware", "1BT V3.1"}}));
+    QCOMPARE(usb.size(), 2);
+    QVERIFY(FaultCheck::nonReadFrames(model->framesReceived()).isEmpty());
+}
+
+void TavrinctlTest::hostileInputIsRefused_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // "%d" stands for a scratch folder
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QString>("err");           // the start of the one line on standard error
+
+    const QStringList write{"write", "-"};
+    QTest::newRow("file longer than 64 kB") << write << QByteArray(70000, ' ') + "{}"
+                                             << "tavrinctl: longer than 65536 bytes: not a settings file";
+    QTest::newRow("endless file") << QStringList{"write", "/dev/zero"} << QByteArray()
+                                  << "tavrinctl: cannot read \"/dev/zero\": not a regular file";
+    QTest::newRow("FIFO nobody writes to") << QStringList{"write", "%d/fifo"} << QByteArray()
+                                           << "tavrinctl: cannot read \"%d/fifo\": not a regular file";
+    QTest::newRow("folder") << QStringList{"write", "%d"} << QByteArray()
+                            << "tavrinctl: cannot read \"%d\": it is a folder";
+    QTest::newRow("50 kB unknown key") << write << "{\"" + QByteArray(50000, 'k') + "\": 1}"
+                                       << "tavrinctl: unknown field \"" + QString(60, 'k') + "...\"";
+    QTest::newRow("empty port name") << QStringList{"read", "--port", ""} << QByteArray()
+                                     << "tavrinctl: --port needs a port name";
+    QTest::newRow("option for a port") << QStringList{"read", "--port", "--help"} << QByteArray()
+                                       << "tavrinctl: --port needs a port name";
+    QTest::newRow("regular file as port") << QStringList{"read", "--port", "%d/file"} << QByteArray()
+                                          << "tavrinctl: \"%d/file\" is no serial port: it is not a device";
+    QTest::newRow("folder as port") << QStringList{"read", "--port", "%d"} << QByteArray()
+                                    << "tavrinctl: \"%d\" is no serial port: it is a folder";
+    QTest::newRow("device that is no terminal") << QStringList{"read", "--port", "/dev/null"} << QByteArray()
+                                                << "tavrinctl: \"/dev/null\" is no serial port: it is not a terminal";
+    QTest::newRow("unknown option with escapes") << QStringList{"read", "--\x1b[2J"} << QByteArray()
+                                                 << "tavrinctl: unknown option \"--\\u001b[2J\"";
+}
+
+void TavrinctlTest::hostileInputIsRefused()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, input);
+    QFETCH(QString, err);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(mkfifo(QFile::encodeName(dir.filePath("fifo")).constData(), 0600) == 0);
+    QFile file(dir.filePath("file"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("kept");
+    file.close();
+    for (QString &a : arguments)
+        a.replace(QLatin1String("%d"), dir.path());
+    err.replace(QLatin1String("%d"), dir.path());
+
+    QElapsedTimer clock;
+    clock.start();
+    const Outcome o = tavrinctl(arguments, input);
+    QVERIFY2(clock.elapsed() < 2000, "waited on its input");
+    QCOMPARE(o.code, 2);
+    QVERIFY2(o.err.startsWith(err), qPrintable(o.err));
+    QCOMPARE(o.err.count(QLatin1Char('\n')), 1);
+    QVERIFY2(o.err.size() < 200, qPrintable(o.err));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("kept"));
+    QVERIFY(FakeHid::attemptedWrites().isEmpty());
+    QCOMPARE(FakeHid::openCount(), 0);
+}
+
+void TavrinctlTest::namesKeepTheirBytes()
+{
+    // A file name that is no valid text is still found, and so is a port.
+    QTemporaryDir dir;
+    const QByteArray name = QFile::encodeName(dir.path()) + "/set\xff.json";
+    QFile file(QFile::decodeName(name));
+    {
+        const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+        QVERIFY(fd >= 0);
+        QVERIFY(::write(fd, R"({"buzzer": false})", 17) == 17);
+        ::close(fd);
+    }
+    QBuffer none;
+    none.open(QIODevice::ReadOnly);
+    const QString port = serialPort();
+    const QByteArray oddPort = QFile::encodeName(dir.path()) + "/port\xfe";
+    QVERIFY(::symlink(QFile::encodeName(port).constData(), oddPort.constData()) == 0);
+
+    const Outcome o = tavrinctl({"write", "--port", oddPort, name}, none);
+    QVERIFY2(o.code == 0, qPrintable(o.err));
+    QTRY_COMPARE(model->settingsDoneCount(), 1);
+    QCOMPARE(model->state().flags & 0x10, 0);
 }
 
 QTEST_MAIN(TavrinctlTest)

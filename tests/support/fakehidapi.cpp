@@ -461,6 +461,8 @@ HID_API_EXPORT hid_device *HID_API_CALL hid_open_path(const char *path)
         dev = openProduct(index);
         record.opened = true;
     } else {
+        if (present() && s.openFails)
+            errno = EACCES;
         s.error = L"Unable to open the device";
     }
     s.opens.append(record);

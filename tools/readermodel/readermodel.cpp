@@ -41,11 +41,26 @@ QString ReaderModel::hexLine(const QByteArray &bytes)
     return QString::fromLatin1(bytes.toHex(' ').toUpper());
 }
 
+// Trimmed in halves, so that a long run pays for it rarely.
+template <typename List>
+static void keepRecent(List &list, int limit)
+{
+    if (list.size() > 2 * limit)
+        list.remove(0, list.size() - limit);
+}
+
 void ReaderModel::addLog(const QString &line)
 {
     m_log.append(line);
+    keepRecent(m_log, HistoryLimit);
     if (m_sink)
         m_sink(line);
+}
+
+void ReaderModel::addFrame(const QByteArray &frame)
+{
+    m_frames.append(frame);
+    keepRecent(m_frames, HistoryLimit);
 }
 
 bool ReaderModel::apply(const QByteArray &frame, bool serial)
@@ -133,7 +148,7 @@ void ReaderModel::usbWrite(const QByteArray &report)
     const quint8 seq = byteAt(report, ReportSeqOffset);
     addLog(QStringLiteral("rx ") + hexLine(frame)
            + (seq ? QStringLiteral(" seq ") + hexLine(QByteArray(1, char(seq))) : QString()));
-    m_frames.append(frame);
+    addFrame(frame);
 
     if (!SerialFrameSplitter::isDataBlock(code) && byteAt(frame, Frame::Length - 1) != Frame::Cr) {
         addLog(QStringLiteral("note ignored: frame does not end with CR"));
@@ -226,6 +241,8 @@ QByteArrayList ReaderModel::serialReceive(const QByteArray &bytes)
             break;
         if (piece.kind == SerialFrameSplitter::Kind::Skipped) {
             m_skipped.append(piece.bytes);
+            if (m_skipped.size() > 2 * HistoryLimit)
+                m_skipped = m_skipped.right(HistoryLimit);
             addLog(QStringLiteral("skip ") + hexLine(piece.bytes));
             continue;
         }
@@ -235,7 +252,7 @@ QByteArrayList ReaderModel::serialReceive(const QByteArray &bytes)
             continue;
         }
         addLog(QStringLiteral("rx ") + hexLine(piece.bytes));
-        m_frames.append(piece.bytes);
+        addFrame(piece.bytes);
         apply(piece.bytes, true);
         if (m_faults.silent)
             continue;

@@ -60,11 +60,16 @@ public:
     // touches it. Logged as sent.
     QByteArray tokenOutput();
 
+    // The records below keep a recent history of this many entries (and
+    // bytes of skipped input): a simulator left running for days must not
+    // grow without end.
+    static constexpr int HistoryLimit = 4096;
+
     // What the reader was told.
     int settingsDoneCount() const { return m_settingsDone; }
     int changeModeCount() const { return m_changeMode; }
     int ispModeCount() const { return m_ispMode; }
-    // Every frame received on either side, in order (for a data block only
+    // The frames received on either side, in order (for a data block only
     // its 4 + n bytes; over USB without report id or sequence number).
     QByteArrayList framesReceived() const { return m_frames; }
     // Serial bytes that were not part of a frame (padding, noise).
@@ -93,6 +98,7 @@ private:
     QByteArray serialReplyTo(const QByteArray &frame) const;
     void queueUsb(const QByteArray &report, quint8 seq);
     void addLog(const QString &line);
+    void addFrame(const QByteArray &frame);
 
     ReaderState m_state;
     ReaderFaults m_faults;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayList>
 #include <QStringList>
 
 class QIODevice;
@@ -12,7 +13,10 @@ namespace Tavrinctl {
 
 enum Exit { Success = 0, ReaderFailure = 1, UsageError = 2 };
 
-// arguments without the program name.
+// arguments without the program name, as the system gave them: file and
+// port names keep their bytes, whatever the locale makes of them.
+int run(const QByteArrayList &arguments, QTextStream &out, QTextStream &err, QIODevice &in);
+// The same from text.
 int run(const QStringList &arguments, QTextStream &out, QTextStream &err, QIODevice &in);
 
 } // namespace Tavrinctl

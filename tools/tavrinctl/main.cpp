@@ -13,7 +13,10 @@ int main(int argc, char *argv[])
     QFile in;
     if (!in.open(stdin, QIODevice::ReadOnly))
         return Tavrinctl::UsageError;
-    const int code = Tavrinctl::run(app.arguments().mid(1), out, err, in);
+    QByteArrayList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QByteArray(argv[i]);
+    const int code = Tavrinctl::run(arguments, out, err, in);
     out.flush();
     err.flush();
     return code;
