@@ -192,13 +192,7 @@ void DesktopTest::savedSettingsLoadBack()
     loadTypicalSettings(model->state());
     model->state().preAmble = QByteArray::fromHex("000D5B"); // a zero and a bracket need stand-ins
     MainWindow w;
-    if (serial) {
-        openPty();
-        QVERIFY(connectOverSerial(w, *pty));
-    } else {
-        FakeHid::attach(model.get());
-        QVERIFY(connectOverUsb(w));
-    }
+    connectTo(w, serial);
     const QStringList read = formValues(w);
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("reader.json"));

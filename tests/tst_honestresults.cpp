@@ -31,9 +31,6 @@ private slots:
     void unchangedWriteLeavesTheReaderAsItWas();
     void writeIsCheckedByReadingBack_data();
     void writeIsCheckedByReadingBack();
-
-private:
-    void connect(MainWindow &w, bool serial);
 };
 
 void HonestResultsTest::init()
@@ -44,18 +41,6 @@ void HonestResultsTest::init()
 void HonestResultsTest::cleanup()
 {
     endCase();
-}
-
-void HonestResultsTest::connect(MainWindow &w, bool serial)
-{
-    if (serial) {
-        openPty();
-        QVERIFY(connectOverSerial(w, *pty));
-    } else {
-        FakeHid::attach(model.get());
-        QVERIFY(connectOverUsb(w));
-    }
-    boxes->boxes.clear();
 }
 
 void HonestResultsTest::readSaysSuccessOnlyWhenShown_data()
@@ -81,7 +66,7 @@ void HonestResultsTest::readSaysSuccessOnlyWhenShown()
     QFETCH(QString, label);
 
     MainWindow w;
-    connect(w, serial);
+    connectTo(w, serial);
     loadTypicalSettings(model->state());
     widget<QLineEdit>(w, "PreAmbleEdit")->setText(QStringLiteral("old"));
 
@@ -110,7 +95,7 @@ void HonestResultsTest::unchangedWriteLeavesTheReaderAsItWas()
     QFETCH(bool, serial);
 
     MainWindow w;
-    connect(w, serial);
+    connectTo(w, serial);
     // Every key code in every text field, 31 to a field (as many as a read
     // shows): three rounds cover 0x00..0xFF.
     for (int first = 0; first < 256; first += 3 * 31) {
@@ -162,7 +147,7 @@ void HonestResultsTest::writeIsCheckedByReadingBack()
 
     model->state().postAmble = "AB";
     MainWindow w;
-    connect(w, serial);
+    connectTo(w, serial);
     widget<QLineEdit>(w, "PostAmbleEdit")->setText(QStringLiteral("[CR]"));
     if (fault == QLatin1String("lost"))
         model->faults().ignoresWriteOf = CmdSetPostAmble;

@@ -62,6 +62,19 @@ void ReaderTestCase::connectAndShow(MainWindow &w, bool serial)
     boxes->boxes.clear();
 }
 
+void ReaderTestCase::connectTo(MainWindow &w, bool serial)
+{
+    if (serial) {
+        openPty();
+        QVERIFY(connectOverSerial(w, *pty));
+    } else {
+        FakeHid::attach(model.get());
+        QVERIFY(connectOverUsb(w));
+    }
+    if (boxes)
+        boxes->boxes.clear();
+}
+
 void loadTypicalSettings(ReaderState &s)
 {
     s.firmware = "1BT V2.5";

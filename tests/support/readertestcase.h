@@ -40,6 +40,9 @@ protected:
     // Connects over the chosen transport, shows the window and waits for the
     // connect's own read, so that records and boxes start empty after it.
     void connectAndShow(MainWindow &w, bool serial);
+    // Puts the model on the chosen transport (opening the pseudo-terminal or
+    // plugging the reader in) and connects; the connect's boxes are cleared.
+    void connectTo(MainWindow &w, bool serial);
 
     std::unique_ptr<ReaderModel> model;
     std::unique_ptr<PtyReader> pty;
