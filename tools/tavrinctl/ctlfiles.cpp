@@ -76,10 +76,10 @@ std::optional<QString> notASerialPort(const QByteArray &path)
 
 QString portNameFor(const QByteArray &path, const QString &linkDir)
 {
-    const QString name = QFile::decodeName(path);
+    QString name = QFile::decodeName(path);
     if (QFile::encodeName(name) == path)
         return name;
-    const QString link = QDir(linkDir).filePath(QStringLiteral("port"));
+    QString link = QDir(linkDir).filePath(QStringLiteral("port"));
     if (symlink(path.constData(), QFile::encodeName(link).constData()) != 0)
         return name;
     return link;
