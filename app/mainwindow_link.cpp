@@ -58,18 +58,21 @@ void MainWindow::ConnectClick()
     rememberConnection();
 }
 
+namespace {
+
+void traceDisconnect(ReaderLink::Transport transport)
+{
+    if (transport == ReaderLink::Transport::Hid)
+        qCDebug(lcApp, "Orvo_Device disconnect");
+    else if (transport == ReaderLink::Transport::Serial)
+        qCDebug(lcApp, "Pasq_Device disconnect");
+}
+
+} // namespace
+
 void MainWindow::DisconnectReader()
 {
-    switch (readerLink->transport()) {
-    case ReaderLink::Transport::Hid:
-        qCDebug(lcApp, "Orvo_Device disconnect");
-        break;
-    case ReaderLink::Transport::Serial:
-        qCDebug(lcApp, "Pasq_Device disconnect");
-        break;
-    case ReaderLink::Transport::None:
-        break;
-    }
+    traceDisconnect(readerLink->transport());
     readerLink->close();
     showDisconnected();
 }
@@ -83,13 +86,9 @@ void MainWindow::showDisconnected()
 
 void MainWindow::onLinkLost(ReaderLink::Transport transport, const QString &reason)
 {
-    if (transport == ReaderLink::Transport::Serial) {
-        qCDebug(lcApp, "Serial port lost, disconnecting\n");
-        qCDebug(lcApp, "Pasq_Device disconnect");
-    } else {
-        qCDebug(lcApp, "USB reader lost, disconnecting\n");
-        qCDebug(lcApp, "Orvo_Device disconnect");
-    }
+    qCDebug(lcApp, transport == ReaderLink::Transport::Serial ? "Serial port lost, disconnecting\n"
+                                                              : "USB reader lost, disconnecting\n");
+    traceDisconnect(transport);
     showDisconnected();
     showStatus(StatusMessages::lost(reason));
 }

@@ -103,21 +103,12 @@ void SettingsForm::remember(const SettingsWriteRequest &sent, const ReaderSettin
 
 ReaderSettings SettingsForm::current() const
 {
-    const SettingsWriteRequest request = writeRequest();
-    ReaderSettings s;
+    // What a write of the form would leave in a reader.
+    ReaderSettings s = SettingsWriteSequence(writeRequest(), WriteTransport::Hid).expected();
     s.source = m_source;
     s.firmwareVersion = m_firmware;
-    s.flags = request.flags;
-    s.outputStart = quint8(request.outputStart.toInt(nullptr, 10));
-    s.outputLength = quint8(request.outputLength.toInt(nullptr, 10));
-    if (ui.KB_cmb->isEnabled())
-        s.kbCountry = quint8(request.kbCountry);
-    const auto codes = [](const std::optional<QByteArray> &exact, const QString &text) {
-        return exact ? *exact : encodeKeyCodes(text);
-    };
-    s.preAmble = codes(request.preAmbleCodes, request.preAmble);
-    s.postAmble = codes(request.postAmbleCodes, request.postAmble);
-    s.removeData = codes(request.removeDataCodes, request.removeData);
+    if (!ui.KB_cmb->isEnabled())
+        s.kbCountry.reset();
     return s;
 }
 

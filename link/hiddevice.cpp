@@ -39,6 +39,19 @@ QByteArray pathOf(hid_device *handle)
     return info && info->path ? QByteArray(info->path) : QByteArray();
 }
 
+// What an open leaves behind: hidapi's reason and errno when it failed.
+hid_device *opened(hid_device *handle, QString *error, int *osError)
+{
+    if (handle)
+        return handle;
+    if (osError)
+        *osError = errno;
+    if (error)
+        *error = globalError();
+    releaseLibrary();
+    return nullptr;
+}
+
 } // namespace
 
 HidDevice::HidDevice(hid_device *handle, QByteArray path)
@@ -57,32 +70,16 @@ std::unique_ptr<HidDevice> HidDevice::open(quint16 vendorId, quint16 productId, 
 {
     useLibrary();
     errno = 0;
-    hid_device *handle = hid_open(vendorId, productId, nullptr);
-    if (!handle) {
-        if (osError)
-            *osError = errno;
-        if (error)
-            *error = globalError();
-        releaseLibrary();
-        return nullptr;
-    }
-    return std::unique_ptr<HidDevice>(new HidDevice(handle, pathOf(handle)));
+    hid_device *handle = opened(hid_open(vendorId, productId, nullptr), error, osError);
+    return handle ? std::unique_ptr<HidDevice>(new HidDevice(handle, pathOf(handle))) : nullptr;
 }
 
 std::unique_ptr<HidDevice> HidDevice::openPath(const QByteArray &path, QString *error, int *osError)
 {
     useLibrary();
     errno = 0;
-    hid_device *handle = hid_open_path(path.constData());
-    if (!handle) {
-        if (osError)
-            *osError = errno;
-        if (error)
-            *error = globalError();
-        releaseLibrary();
-        return nullptr;
-    }
-    return std::unique_ptr<HidDevice>(new HidDevice(handle, path));
+    hid_device *handle = opened(hid_open_path(path.constData()), error, osError);
+    return handle ? std::unique_ptr<HidDevice>(new HidDevice(handle, path)) : nullptr;
 }
 
 QList<HidDeviceInfo> HidDevice::enumerate(quint16 vendorId, quint16 productId)
@@ -93,8 +90,6 @@ QList<HidDeviceInfo> HidDevice::enumerate(quint16 vendorId, quint16 productId)
     for (const hid_device_info *d = devices; d; d = d->next) {
         HidDeviceInfo info;
         info.path = QByteArray(d->path);
-        info.vendorId = d->vendor_id;
-        info.productId = d->product_id;
         info.serialNumber = wide(d->serial_number);
         info.product = wide(d->product_string);
         found.append(info);

@@ -13,8 +13,6 @@ typedef struct hid_device_ hid_device;
 struct HidDeviceInfo
 {
     QByteArray path; // as the system names it: /dev/hidraw3
-    quint16 vendorId = 0;
-    quint16 productId = 0;
     QString serialNumber;
     QString product;
 };

@@ -116,7 +116,7 @@ bool ReaderLink::openSerial(const QString &typedName)
         default:
             break;
         }
-        fail(QStringLiteral("%1: %2").arg(location, m_port->errorString()), kind, location);
+        fail(portError(), kind, location);
         return false;
     }
     connect(m_port, &QSerialPort::errorOccurred, this,
@@ -137,7 +137,7 @@ QString ReaderLink::location() const
 {
     switch (m_transport) {
     case Transport::Hid:
-        return QString::fromLocal8Bit(m_hid->path());
+        return QFile::decodeName(m_hid->path());
     case Transport::Serial:
         return Platform::serialPortLocation(m_port->portName());
     case Transport::None:
@@ -180,7 +180,7 @@ bool ReaderLink::HidExchange(const HidReport &request, unsigned char *reply, qui
         qCDebug(lcLink, "Unable to write Get Attach PreAmble Data command\n");
         traceHidError();
         if (++failedWrites == 3) {
-            fail(QStringLiteral("%1: %2").arg(QString::fromLocal8Bit(m_hid->path()), m_hid->errorText()));
+            fail(deviceError());
             return false;
         }
     }
@@ -211,7 +211,7 @@ bool ReaderLink::HidExchange(const HidReport &request, unsigned char *reply, qui
     }
     qCDebug(lcLink, "No matching reply within %d ms\n", ExchangeBoundMs);
     fail(QStringLiteral("No matching reply within %1 ms").arg(ExchangeBoundMs), Failure::NoReply,
-         QString::fromLocal8Bit(m_hid->path()));
+         QFile::decodeName(m_hid->path()));
     return false;
 }
 
@@ -234,7 +234,7 @@ bool ReaderLink::HidSend(const HidReport &request)
     if (m_hid->write(request.data(), HidReport::Size) < 0) {
         qCDebug(lcLink, "Unable to write()\n");
         traceHidError();
-        fail(QStringLiteral("%1: %2").arg(QString::fromLocal8Bit(m_hid->path()), m_hid->errorText()));
+        fail(deviceError());
         return false;
     }
     return true;
@@ -254,7 +254,7 @@ bool ReaderLink::SerialSend(const QByteArray &frame)
         m_port->flush();
     if (taken && m_port->isOpen() && m_port->error() == QSerialPort::NoError)
         return true;
-    fail(QStringLiteral("%1: %2").arg(Platform::serialPortLocation(m_port->portName()), m_port->errorString()));
+    fail(portError());
     return false;
 }
 
@@ -266,16 +266,11 @@ bool ReaderLink::drain(int timeoutMs)
     clock.start();
     while (m_port->isOpen() && m_port->bytesToWrite() > 0 && clock.elapsed() < timeoutMs)
         m_port->waitForBytesWritten(int(qMax<qint64>(1, timeoutMs - clock.elapsed())));
-    if (!m_port->isOpen() || m_port->bytesToWrite() > 0) {
-        fail(QStringLiteral("The serial port did not send every byte"));
-        return false;
-    }
-    // The driver has the bytes; the line may not have sent them yet.
-    if (!Platform::drainSerialPort(*m_port)) {
-        fail(QStringLiteral("The serial port did not send every byte"));
-        return false;
-    }
-    return true;
+    // Once the driver has the bytes, the line may still be sending them.
+    if (m_port->isOpen() && m_port->bytesToWrite() == 0 && Platform::drainSerialPort(*m_port))
+        return true;
+    fail(QStringLiteral("The serial port did not send every byte"));
+    return false;
 }
 
 bool ReaderLink::sendTestRequest()
@@ -316,12 +311,21 @@ void ReaderLink::onSerialError(int error)
         return;
     if (m_transport != Transport::Serial || !m_port->isOpen())
         return;
-    const QString reason =
-        QStringLiteral("%1: %2").arg(Platform::serialPortLocation(m_port->portName()), m_port->errorString());
+    const QString reason = portError();
     qCDebug(lcLink, "Serial port error %d: %ls\n", error, qUtf16Printable(m_port->errorString()));
     fail(reason);
     close();
     emit lost(Transport::Serial, reason);
+}
+
+QString ReaderLink::deviceError() const
+{
+    return QStringLiteral("%1: %2").arg(QFile::decodeName(m_hid->path()), m_hid->errorText());
+}
+
+QString ReaderLink::portError() const
+{
+    return QStringLiteral("%1: %2").arg(Platform::serialPortLocation(m_port->portName()), m_port->errorString());
 }
 
 void ReaderLink::traceHidError()

@@ -111,6 +111,9 @@ private:
     bool SerialSend(const QByteArray &frame);
     void onSerialError(int error);
     void traceHidError();
+    // The device or port with the library's or the system's words.
+    QString deviceError() const;
+    QString portError() const;
     void fail(const QString &why, Failure kind = Failure::Other, const QString &path = QString());
 
     Transport m_transport = Transport::None;
