@@ -1,0 +1,57 @@
+#pragma once
+
+#include "provision/readerrecord.h"
+
+#include <QList>
+#include <QMutex>
+#include <QString>
+
+#include <optional>
+
+// Every write's record, kept so that whatever a reader held before a write
+// can be had back: one append-only JSON Lines file. A write appends its
+// entry with `before` (result "pending") and waits for it to reach the disk
+// before the first frame goes out; once the read-back is done a second line
+// with the same entryId carries the outcome. A process killed in between
+// leaves the pending line, and with it the reader's old settings.
+class History
+{
+public:
+    // $XDG_STATE_HOME/tavrin/history.jsonl, ~/.local/state/tavrin/... when
+    // the variable is unset, empty or not an absolute path.
+    static QString defaultPath();
+    // Entries are dropped, oldest first, to keep the file below this.
+    static constexpr qint64 MaxBytes = 10 * 1024 * 1024;
+
+    explicit History(QString path = defaultPath());
+    QString path() const { return m_path; }
+
+    // Appends record as one line, flushed and fsync'ed before it returns;
+    // makes the folder when missing. False with the system's words in
+    // *error when the line may not be on disk. Safe from several threads.
+    bool append(const ProvisionRecord &record, QString *error = nullptr);
+
+    struct Listing
+    {
+        // One per entryId, its lines merged (the latest result wins), oldest
+        // first.
+        QList<ProvisionRecord> entries;
+        // Lines skipped: not JSON, not a record, or a torn last line.
+        int damagedLines = 0;
+        // Why the file could not be read at all (it may simply not exist:
+        // then empty and entries empty).
+        QString error;
+    };
+    Listing read() const;
+
+    // The newest entry of that reader with a `before` to go back to.
+    std::optional<ProvisionRecord> newestFor(const ReaderIdentity &reader, int *damagedLines = nullptr) const;
+
+private:
+    // Rewrites the file without its oldest entries, through a temporary
+    // file renamed over it, when it has grown past MaxBytes.
+    bool trim(QString *error);
+
+    QString m_path;
+    mutable QMutex m_mutex;
+};

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "provision/readerrecord.h"
+#include "settings/settingsfile.h"
+#include "settings/settingswrite.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+class History;
+class ReaderLink;
+
+// One setting a write would change, as a settings file names it.
+struct SettingChange
+{
+    QString name;    // the file's field name: "preamble", "outputStart", ...
+    QString held;    // settings-file text of what the reader holds
+    QString wouldBe; // ... and of what the write would leave it holding
+};
+
+// What writing patch over held would change, in the file's field order;
+// empty when the reader holds it all already.
+QList<SettingChange> plannedChanges(const ReaderSettings &held, const SettingsPatch &patch);
+
+struct WriteOptions
+{
+    bool verify = true;
+    // Where `before` is kept; null: no history (tavrinctl --no-history).
+    History *history = nullptr;
+    // Asked when the history cannot be written, with the reason: true goes
+    // on without it. Unset: nothing is sent.
+    std::function<bool(const QString &reason)> writeWithoutHistory;
+};
+
+// The one write every path shares (the window's Set Status, an undo,
+// tavrinctl write and apply, the bench): held is what was just read from the
+// open link; its record goes to the history before the first frame, then the
+// frames of request, the read-back and the outcome's record. Fills the
+// record's time, entryId, before, written, result and reason; the caller's
+// reader, path, transport and firmware are kept.
+ProvisionRecord guardedWrite(ReaderLink &link, ProvisionRecord record, const ReaderSettings &held,
+                             const SettingsWriteRequest &request, const WriteOptions &options);
+
+// A reader a bench works on.
+struct ProvisionTarget
+{
+    ReaderLink::Transport transport = ReaderLink::Transport::Hid;
+    QString where; // hidraw path or port name
+    ReaderIdentity identity;
+};
+
+// Every USB reader attached, with its identity. Enumerates: one thread at a
+// time.
+QList<ProvisionTarget> attachedUsbReaders();
+
+// One reader from start to record: opens its own link, reads, compares,
+// writes only what differs (guardedWrite), reads back. Never throws; every
+// failure is a record. Runs on any thread.
+ProvisionRecord provisionReader(const ProvisionTarget &target, const SettingsPatch &patch,
+                                const WriteOptions &options);
+
+// Readers worked on side by side, one thread each; finished() is delivered
+// on the runner's thread as each one ends.
+class ProvisionRunner : public QObject
+{
+    Q_OBJECT
+
+public:
+    ProvisionRunner(const SettingsPatch &patch, WriteOptions options, QObject *parent = nullptr);
+    ~ProvisionRunner() override; // waits for the readers in hand
+
+    void start(const ProvisionTarget &target);
+    int running() const { return m_running; }
+
+signals:
+    void finished(const ProvisionRecord &record);
+    // The last reader in hand has ended.
+    void idle();
+
+private:
+    SettingsPatch m_patch;
+    WriteOptions m_options;
+    int m_running = 0;
+};
