@@ -2,13 +2,25 @@
 
 #include <hidapi.h>
 
+#include <QMutex>
+#include <QMutexLocker>
+
 #include <cerrno>
 
 namespace {
 
+// hidapi's initialisation, its enumeration (which hid_open runs too) and its
+// global error text are not thread-safe; a handle used by one thread at a
+// time is. Everything but the use of an open handle holds this lock.
+QMutex &libraryLock()
+{
+    static QMutex lock;
+    return lock;
+}
+
 // Devices open, plus listings and opens under way. hidapi is initialised
 // when the first starts and shut down when the last ends, so that hid_exit
-// never runs under an open handle.
+// never runs under an open handle. Changed under libraryLock() only.
 int libraryUsers = 0;
 
 void useLibrary()
@@ -63,11 +75,13 @@ HidDevice::HidDevice(hid_device *handle, QByteArray path)
 HidDevice::~HidDevice()
 {
     hid_close(m_handle);
+    const QMutexLocker locked(&libraryLock());
     releaseLibrary();
 }
 
 std::unique_ptr<HidDevice> HidDevice::open(quint16 vendorId, quint16 productId, QString *error, int *osError)
 {
+    const QMutexLocker locked(&libraryLock());
     useLibrary();
     errno = 0;
     hid_device *handle = opened(hid_open(vendorId, productId, nullptr), error, osError);
@@ -76,6 +90,7 @@ std::unique_ptr<HidDevice> HidDevice::open(quint16 vendorId, quint16 productId, 
 
 std::unique_ptr<HidDevice> HidDevice::openPath(const QByteArray &path, QString *error, int *osError)
 {
+    const QMutexLocker locked(&libraryLock());
     useLibrary();
     errno = 0;
     hid_device *handle = opened(hid_open_path(path.constData()), error, osError);
@@ -85,6 +100,7 @@ std::unique_ptr<HidDevice> HidDevice::openPath(const QByteArray &path, QString *
 QList<HidDeviceInfo> HidDevice::enumerate(quint16 vendorId, quint16 productId)
 {
     QList<HidDeviceInfo> found;
+    const QMutexLocker locked(&libraryLock());
     useLibrary();
     hid_device_info *devices = hid_enumerate(vendorId, productId);
     for (const hid_device_info *d = devices; d; d = d->next) {

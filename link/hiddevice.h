@@ -20,7 +20,9 @@ struct HidDeviceInfo
 // One open HID device; closing it is the destructor's job, so no handle
 // outlives its owner and none is closed twice. hidapi is initialised while
 // any device is open (or being listed or opened) and shut down when the last
-// one is gone: this file is the only one that calls hidapi.
+// one is gone: this file is the only one that calls hidapi. Any thread may
+// list and open devices (hidapi's own shared state is kept behind one lock);
+// an open device belongs to one thread at a time.
 class HidDevice
 {
 public:

@@ -23,7 +23,8 @@ public:
     // Entries are dropped, oldest first, to keep the file below this.
     static constexpr qint64 MaxBytes = 10 * 1024 * 1024;
 
-    explicit History(QString path = defaultPath());
+    // maxBytes other than MaxBytes: for trying the cap on a small file.
+    explicit History(QString path = defaultPath(), qint64 maxBytes = MaxBytes);
     QString path() const { return m_path; }
 
     // Appends record as one line, flushed and fsync'ed before it returns;
@@ -44,7 +45,8 @@ public:
     };
     Listing read() const;
 
-    // The newest entry of that reader with a `before` to go back to.
+    // The newest entry of that reader that wrote to it (or began to) with a
+    // `before` to go back to; entries of other readers are never taken.
     std::optional<ProvisionRecord> newestFor(const ReaderIdentity &reader, int *damagedLines = nullptr) const;
 
 private:
@@ -53,5 +55,6 @@ private:
     bool trim(QString *error);
 
     QString m_path;
+    qint64 m_maxBytes;
     mutable QMutex m_mutex;
 };

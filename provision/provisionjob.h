@@ -7,11 +7,13 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
+#include <optional>
 
 class History;
-class ReaderLink;
+class QThread;
 
 // One setting a write would change, as a settings file names it.
 struct SettingChange
@@ -24,6 +26,17 @@ struct SettingChange
 // What writing patch over held would change, in the file's field order;
 // empty when the reader holds it all already.
 QList<SettingChange> plannedChanges(const ReaderSettings &held, const SettingsPatch &patch);
+// The same between two settings objects as settingsToJson makes them (a
+// history entry's before and written); a field only one of them has counts.
+QList<SettingChange> settingChanges(const QJsonObject &held, const QJsonObject &wouldBe);
+
+// What the reader holds once patch is written over held (held's transport).
+ReaderSettings settingsAfterWrite(const ReaderSettings &held, const SettingsPatch &patch);
+
+// An entry's before as a file to write back over transport; nothing, and
+// why in *errors, when it has none or it does not parse.
+std::optional<SettingsPatch> beforeAsPatch(const ProvisionRecord &entry, WriteTransport transport,
+                                           QStringList *errors = nullptr);
 
 struct WriteOptions
 {
@@ -31,7 +44,8 @@ struct WriteOptions
     // Where `before` is kept; null: no history (tavrinctl --no-history).
     History *history = nullptr;
     // Asked when the history cannot be written, with the reason: true goes
-    // on without it. Unset: nothing is sent.
+    // on without it. Unset: nothing is sent. Called on the thread that
+    // writes (a runner's reader thread, for a bench).
     std::function<bool(const QString &reason)> writeWithoutHistory;
 };
 
@@ -52,9 +66,12 @@ struct ProvisionTarget
     ReaderIdentity identity;
 };
 
-// Every USB reader attached, with its identity. Enumerates: one thread at a
-// time.
+// Every USB reader attached, with its identity. Any thread may call it.
 QList<ProvisionTarget> attachedUsbReaders();
+// The USB reader at the hidraw path, when one is attached there.
+std::optional<ProvisionTarget> attachedUsbReader(const QString &path);
+// A reader on the serial port named as the user typed it.
+ProvisionTarget serialTarget(const QString &port);
 
 // One reader from start to record: opens its own link, reads, compares,
 // writes only what differs (guardedWrite), reads back. Never throws; every
@@ -84,4 +101,5 @@ private:
     SettingsPatch m_patch;
     WriteOptions m_options;
     int m_running = 0;
+    QList<QThread *> m_threads;
 };

@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QJsonObject>
+#include <QMetaType>
 #include <QString>
 
 #include <optional>
@@ -73,3 +74,7 @@ struct ProvisionRecord
     // Nothing when a required field is missing or of the wrong type.
     static std::optional<ProvisionRecord> fromJson(const QJsonObject &json);
 };
+Q_DECLARE_METATYPE(ProvisionRecord)
+
+// "usb" or "serial".
+QString transportText(ReaderLink::Transport transport);

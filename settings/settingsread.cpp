@@ -182,4 +182,57 @@ std::optional<QByteArray> overSerial(ReaderLink &link, const std::function<void(
     return reply;
 }
 
+namespace {
+
+QString stepName(Step step)
+{
+    switch (step) {
+    case Step::Status:
+        return QStringLiteral("status");
+    case Step::PreAmble:
+        return QStringLiteral("preamble");
+    case Step::PostAmble:
+        return QStringLiteral("postamble");
+    case Step::RemoveData:
+        return QStringLiteral("remove-data");
+    }
+    return QString();
+}
+
+std::optional<ReaderSettings> failed(QString *error, const QString &why)
+{
+    if (error)
+        *error = why;
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<ReaderSettings> everySetting(ReaderLink &link, QString *error)
+{
+    ReaderSettings settings;
+    if (link.transport() == ReaderLink::Transport::Serial) {
+        // The reply may arrive in pieces and behind unsolicited token output.
+        const std::optional<QByteArray> reply = overSerial(link);
+        if (!reply) {
+            if (!link.isOpen())
+                return failed(error, QStringLiteral("the serial port failed: %1").arg(link.errorString()));
+            return failed(error, QStringLiteral("no complete settings reply within %1 ms").arg(SerialReplyTimeoutMs));
+        }
+        settings = decodeSerialReply(*reply).value_or(ReaderSettings());
+        if (const std::optional<Step> missing = firstMissingBlock(settings))
+            return failed(error,
+                          QStringLiteral("the reader's %1 block was damaged (count above 31)").arg(stepName(*missing)));
+        return settings;
+    }
+    const HidResult result = overHid(link);
+    if (!result.answered)
+        return failed(error, QStringLiteral("the reader did not answer the %1 request: %2")
+                                 .arg(stepName(*result.failedAt), link.errorString()));
+    if (const std::optional<Step> missing = firstMissingBlock(result.settings))
+        return failed(error,
+                      QStringLiteral("the reader's %1 block was damaged (count or checksum)").arg(stepName(*missing)));
+    return result.settings;
+}
+
 } // namespace SettingsRead

@@ -3,6 +3,7 @@
 #include "settings/readersettings.h"
 
 #include <QByteArrayList>
+#include <QString>
 
 #include <functional>
 #include <optional>
@@ -71,5 +72,11 @@ constexpr int SerialReplyTimeoutMs = 2000;
 // "1BT" to its CR. afterFrame runs after each request with the number sent.
 std::optional<QByteArray> overSerial(ReaderLink &link, const std::function<void(int sent)> &afterFrame = {},
                                      int timeoutMs = SerialReplyTimeoutMs);
+
+// Every setting of the link's transport, read as that transport reads them,
+// with every block intact: what a write starts from and what a backup keeps.
+// Nothing, and why in *error (words for a message of one line), when the
+// reader did not answer in full.
+std::optional<ReaderSettings> everySetting(ReaderLink &link, QString *error = nullptr);
 
 } // namespace SettingsRead

@@ -122,7 +122,7 @@ public:
                 return fail(UsageError, QStringLiteral("%1 is no serial port: %2").arg(shown(path), *why));
             if (!link.open(ReaderLink::Transport::Serial, CtlFiles::portNameFor(path, links.path())))
                 return fail(ReaderFailure, QStringLiteral("cannot open serial port %1").arg(link.errorString()));
-            return readSerial(settings);
+            return readAll(settings);
         }
         QString device;
         if (const int chosen = chooseUsbReader(options, device); chosen != Success)
@@ -130,7 +130,7 @@ public:
         if (!link.open(ReaderLink::Transport::Hid, device))
             return fail(ReaderFailure, QStringLiteral("no USB reader could be opened (vendor 0416, product f100): %1")
                                            .arg(link.errorString()));
-        return readHid(settings);
+        return readAll(settings);
     }
 
     int write(const SettingsWriteRequest &request, bool verify)
@@ -187,45 +187,14 @@ private:
         return Success;
     }
 
-    int readHid(ReaderSettings &settings)
+    int readAll(ReaderSettings &settings)
     {
-        const SettingsRead::HidResult result = SettingsRead::overHid(link);
-        if (!result.answered)
-            return fail(ReaderFailure, QStringLiteral("the reader did not answer the %1 request: %2")
-                                           .arg(stepName(*result.failedAt), link.errorString()));
-        settings = result.settings;
-        if (const std::optional<SettingsRead::Step> missing = SettingsRead::firstMissingBlock(settings))
-            return fail(ReaderFailure,
-                        QStringLiteral("the reader's %1 block was damaged (count or checksum)").arg(stepName(*missing)));
+        QString why;
+        const std::optional<ReaderSettings> read = SettingsRead::everySetting(link, &why);
+        if (!read)
+            return fail(ReaderFailure, why);
+        settings = *read;
         return Success;
-    }
-
-    int readSerial(ReaderSettings &settings)
-    {
-        // The reply may arrive in pieces and behind unsolicited token output.
-        const std::optional<QByteArray> reply = SettingsRead::overSerial(link);
-        if (!reply) {
-            if (!link.isOpen())
-                return fail(ReaderFailure, QStringLiteral("the serial port failed: %1").arg(link.errorString()));
-            return fail(ReaderFailure, QStringLiteral("no complete settings reply within %1 ms")
-                                           .arg(SettingsRead::SerialReplyTimeoutMs));
-        }
-        settings = decodeSerialReply(*reply).value_or(ReaderSettings());
-        if (const std::optional<SettingsRead::Step> missing = SettingsRead::firstMissingBlock(settings))
-            return fail(ReaderFailure,
-                        QStringLiteral("the reader's %1 block was damaged (count above 31)").arg(stepName(*missing)));
-        return Success;
-    }
-
-    static QString stepName(SettingsRead::Step step)
-    {
-        switch (step) {
-        case SettingsRead::Step::Status: return QStringLiteral("status");
-        case SettingsRead::Step::PreAmble: return QStringLiteral("preamble");
-        case SettingsRead::Step::PostAmble: return QStringLiteral("postamble");
-        case SettingsRead::Step::RemoveData: return QStringLiteral("remove-data");
-        }
-        return QString();
     }
 
     QTextStream &err;

@@ -1,0 +1,218 @@
+#include "history.h"
+
+#include <QByteArrayList>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QJsonDocument>
+#include <QJsonParseError>
+#include <QMutexLocker>
+#include <QSaveFile>
+#include <QSet>
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// The records of the file, one per line, in the order they were written;
+// damaged ones counted instead.
+struct Lines
+{
+    QList<ProvisionRecord> records;
+    QByteArrayList raw; // each record's line as it stands in the file
+    int damaged = 0;
+};
+
+Lines parse(const QByteArray &content)
+{
+    Lines lines;
+    QByteArrayList all = content.split('\n');
+    // The piece after the last newline: empty, or a line the writer never
+    // finished.
+    const QByteArray tail = all.takeLast();
+    if (!tail.trimmed().isEmpty())
+        ++lines.damaged;
+    for (const QByteArray &line : all) {
+        if (line.trimmed().isEmpty())
+            continue;
+        QJsonParseError error;
+        const QJsonDocument doc = QJsonDocument::fromJson(line, &error);
+        const std::optional<ProvisionRecord> record =
+            doc.isObject() ? ProvisionRecord::fromJson(doc.object()) : std::nullopt;
+        if (!record) {
+            ++lines.damaged;
+            continue;
+        }
+        lines.records.append(*record);
+        lines.raw.append(line);
+    }
+    return lines;
+}
+
+// The lines of one write merged: the first line's reader and before, the
+// latest line's outcome.
+QList<ProvisionRecord> merged(const QList<ProvisionRecord> &records)
+{
+    QList<ProvisionRecord> entries;
+    QHash<QString, qsizetype> at;
+    for (const ProvisionRecord &r : records) {
+        const auto found = at.constFind(r.entryId);
+        if (found == at.constEnd()) {
+            at.insert(r.entryId, entries.size());
+            entries.append(r);
+            continue;
+        }
+        ProvisionRecord &entry = entries[*found];
+        entry.result = r.result;
+        entry.reason = r.reason;
+        if (r.written)
+            entry.written = r.written;
+        if (!entry.before)
+            entry.before = r.before;
+    }
+    return entries;
+}
+
+bool syncFolder(const QString &folder)
+{
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
+}
+
+} // namespace
+
+QString History::defaultPath()
+{
+    // Only an absolute path counts; a relative one is to be ignored.
+    QString state = qEnvironmentVariable("XDG_STATE_HOME");
+    if (state.isEmpty() || !QDir::isAbsolutePath(state))
+        state = QDir::homePath() + QStringLiteral("/.local/state");
+    return state + QStringLiteral("/tavrin/history.jsonl");
+}
+
+History::History(QString path, qint64 maxBytes)
+    : m_path(std::move(path))
+    , m_maxBytes(maxBytes)
+{
+}
+
+bool History::append(const ProvisionRecord &record, QString *error)
+{
+    const QMutexLocker locked(&m_mutex);
+    const auto failed = [&](const QString &why) {
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(m_path, why);
+        return false;
+    };
+    const QFileInfo info(m_path);
+    if (!QDir().mkpath(info.absolutePath()))
+        return failed(QStringLiteral("cannot make the folder %1").arg(info.absolutePath()));
+    const bool created = !info.exists();
+
+    QFile file(m_path);
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Append))
+        return failed(file.errorString());
+    QByteArray line = QJsonDocument(record.toJson()).toJson(QJsonDocument::Compact) + '\n';
+    // A line torn by a crash stays damaged, but must not swallow this one.
+    if (file.size() > 0) {
+        char last = '\n';
+        if (file.seek(file.size() - 1) && file.getChar(&last) && last != '\n')
+            line.prepend('\n');
+    }
+    if (file.write(line) != line.size() || !file.flush())
+        return failed(file.errorString());
+    if (::fsync(file.handle()) != 0)
+        return failed(QString::fromLocal8Bit(strerror(errno)));
+    const qint64 size = file.size();
+    file.close();
+    if (created && !syncFolder(info.absolutePath()))
+        return failed(QStringLiteral("the folder could not be synced"));
+    if (size > m_maxBytes)
+        return trim(error);
+    return true;
+}
+
+bool History::trim(QString *error)
+{
+    QFile file(m_path);
+    if (!file.open(QIODevice::ReadOnly))
+        return true; // the next append says why
+    const Lines lines = parse(file.readAll());
+    file.close();
+
+    // Whole entries go, oldest first, until what is kept fits in three
+    // quarters of the cap: the file is then not rewritten at every append.
+    QHash<QString, qint64> entryBytes;
+    QStringList order;
+    for (qsizetype i = 0; i < lines.records.size(); ++i) {
+        const QString &id = lines.records[i].entryId;
+        if (!entryBytes.contains(id))
+            order.append(id);
+        entryBytes[id] += lines.raw[i].size() + 1;
+    }
+    qint64 kept = 0;
+    for (const qint64 bytes : entryBytes)
+        kept += bytes;
+    QSet<QString> dropped;
+    const qint64 goal = m_maxBytes / 4 * 3;
+    // The newest entry stays whatever its size: it is the one just written.
+    for (qsizetype i = 0; i + 1 < order.size() && kept > goal; ++i) {
+        dropped.insert(order[i]);
+        kept -= entryBytes.value(order[i]);
+    }
+
+    QSaveFile out(m_path);
+    if (!out.open(QIODevice::WriteOnly)) {
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(m_path, out.errorString());
+        return false;
+    }
+    for (qsizetype i = 0; i < lines.records.size(); ++i) {
+        if (!dropped.contains(lines.records[i].entryId))
+            out.write(lines.raw[i] + '\n');
+    }
+    if (!out.commit()) {
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(m_path, out.errorString());
+        return false;
+    }
+    return true;
+}
+
+History::Listing History::read() const
+{
+    const QMutexLocker locked(&m_mutex);
+    Listing listing;
+    QFile file(m_path);
+    if (!file.exists())
+        return listing;
+    if (!file.open(QIODevice::ReadOnly)) {
+        listing.error = QStringLiteral("%1: %2").arg(m_path, file.errorString());
+        return listing;
+    }
+    const Lines lines = parse(file.readAll());
+    listing.entries = merged(lines.records);
+    listing.damagedLines = lines.damaged;
+    return listing;
+}
+
+std::optional<ProvisionRecord> History::newestFor(const ReaderIdentity &reader, int *damagedLines) const
+{
+    const Listing listing = read();
+    if (damagedLines)
+        *damagedLines = listing.damagedLines;
+    for (auto it = listing.entries.crbegin(); it != listing.entries.crend(); ++it) {
+        if (it->reader == reader && it->before && it->written)
+            return *it;
+    }
+    return std::nullopt;
+}
