@@ -46,7 +46,7 @@ for _ in $(seq 50); do [ -L "$work/port" ] && break; sleep 0.1; done
 # A session's own runtime and configuration folders: Qt warns without the
 # one, the window remembers its connection in the other.
 mkdir -m 700 "$work/runtime"
-(cd "$work" && XDG_RUNTIME_DIR="$work/runtime" XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=xcb LC_ALL=C.UTF-8 \
+(cd "$work" && XDG_RUNTIME_DIR="$work/runtime" XDG_CONFIG_HOME="$work/config" XDG_STATE_HOME="$work/state" QT_QPA_PLATFORM=xcb LC_ALL=C.UTF-8 \
     exec "$tavrin") >"$work/tavrin.log" 2>&1 &
 pids+=($!)
 win=$(xdotool search --sync --onlyvisible --name '^Tavrin V1.0.0$' | head -n1)
