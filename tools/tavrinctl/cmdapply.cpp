@@ -8,6 +8,7 @@
 
 #include <QEventLoop>
 #include <QFile>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSet>
@@ -236,18 +237,35 @@ int watch(const Options &options, Session &session, ProvisionRunner &runner, Rep
     };
     const auto wanted = [&] { return !stopping && (!options.count || handled + inHand.size() < *options.count); };
     // The system may tell of the node a moment before the reader can be
-    // listed; a few tries, then it is a failed record like any other.
-    std::function<void(const QString &, int)> take = [&](const QString &node, int triesLeft) {
-        if (!wanted() || inHand.contains(node))
+    // listed: a few more tries, a tenth of a second apart.
+    QHash<QString, int> triesLeft;
+    QTimer retry;
+    retry.setInterval(100);
+    const auto take = [&](const QString &node) {
+        if (!wanted() || inHand.contains(node)) {
+            triesLeft.remove(node);
             return;
+        }
         if (const std::optional<ProvisionTarget> target = attachedUsbReader(node)) {
+            triesLeft.remove(node);
             inHand.insert(node);
             runner.start(*target);
-        } else if (triesLeft > 0) {
-            QTimer::singleShot(100, &loop, [&take, node, triesLeft] { take(node, triesLeft - 1); });
+        } else if (--triesLeft[node] <= 0) {
+            triesLeft.remove(node);
         }
     };
-    QObject::connect(&monitor, &DeviceMonitor::usbReaderAdded, &loop, [&](const QString &node) { take(node, 5); });
+    QObject::connect(&retry, &QTimer::timeout, &loop, [&] {
+        for (const QString &node : triesLeft.keys())
+            take(node);
+        if (triesLeft.isEmpty())
+            retry.stop();
+    });
+    QObject::connect(&monitor, &DeviceMonitor::usbReaderAdded, &loop, [&](const QString &node) {
+        triesLeft[node] = 5;
+        take(node);
+        if (!triesLeft.isEmpty())
+            retry.start();
+    });
     QObject::connect(&runner, &ProvisionRunner::finished, &loop, [&](const ProvisionRecord &r) {
         inHand.remove(r.path);
         ++handled;
