@@ -85,6 +85,7 @@ private slots:
 
     void applyNamesTheReaderThatNeverAnswers();
     void aReaderThatMatchesGetsNoSettingsFrame();
+    void applyTakesSerialPortsSideBySide();
     void diffListsWhatWouldChange_data();
     void diffListsWhatWouldChange();
     void aBadFileReachesNoReader();
@@ -189,6 +190,25 @@ void ProvisionTest::aReaderThatMatchesGetsNoSettingsFrame()
     QFile file(log);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll().count('\n'), 2);
+}
+
+void ProvisionTest::applyTakesSerialPortsSideBySide()
+{
+    // Two readers on two ports, each answering from its own model; a USB
+    // reader attached meanwhile is not taken.
+    FakeHid::attach(model.get());
+    ReaderModel second;
+    openPty();
+    PtyReader other(&second);
+    QVERIFY(other.isOpen());
+
+    const Outcome o = tavrinctl({"apply", settingsPath(), "--port", pty->portName(), "--port", other.portName()});
+    QVERIFY2(o.code == 0, qPrintable(o.out + o.err));
+    QVERIFY(o.out.endsWith("2 confirmed, 0 already set, 0 failed\n"));
+    QVERIFY(o.out.contains(QStringLiteral("%1 %1: confirmed").arg(other.portName())));
+    QCOMPARE(model->state().outputLength, 9);
+    QCOMPARE(second.state().outputLength, 9);
+    QVERIFY(FakeHid::writtenReports().isEmpty());
 }
 
 void ProvisionTest::diffListsWhatWouldChange_data()

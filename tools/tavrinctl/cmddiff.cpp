@@ -19,20 +19,6 @@ const char *const diffHelp =
     "Exit codes: 0 nothing would change, 3 something would, 1 the reader could not\n"
     "be read, 2 usage or input error (the checks of 'write').\n";
 
-namespace {
-
-// A value as a settings file holds it: texts quoted, so that an empty one or
-// one with spaces is seen.
-QString fileText(const QJsonValue &value)
-{
-    if (value.isUndefined())
-        return QStringLiteral("(none)");
-    const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
-    return QString::fromUtf8(array.mid(1, array.size() - 2));
-}
-
-} // namespace
-
 int diffCommand(const Options &options, Io &io)
 {
     if (options.positional.size() != 1)

@@ -5,6 +5,7 @@
 
 #include "provision/history.h"
 
+#include <QJsonObject>
 #include <QTextStream>
 
 namespace Tavrinctl {
@@ -54,8 +55,11 @@ int undoCommand(const Options &options, Io &io)
         return Success;
     }
     io.out << "back to the settings from before the write of " << entry->time.toString(Qt::ISODate) << ":\n";
+    const QJsonObject now = settingsToJson(current);
+    const QJsonObject then = settingsToJson(settingsAfterWrite(current, *patch));
     for (const SettingChange &c : changes)
-        io.out << "  " << c.name << ": " << c.held << " -> " << c.wouldBe << '\n';
+        io.out << "  " << c.name << ": " << fileText(now.value(c.name)) << " -> " << fileText(then.value(c.name))
+               << '\n';
     io.out.flush();
     return session.write(options, current, mergedWriteRequest(current, *patch));
 }

@@ -8,11 +8,21 @@
 #include "settings/settingsread.h"
 
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QTextStream>
 
 #include <algorithm>
 
 namespace Tavrinctl {
+
+QString fileText(const QJsonValue &value)
+{
+    if (value.isUndefined())
+        return QStringLiteral("(none)");
+    const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(array.mid(1, array.size() - 2));
+}
 
 WriteTransport transportOf(const Options &options)
 {

@@ -7,6 +7,7 @@
 #include "settings/readersettings.h"
 #include "settings/settingsfile.h"
 
+#include <QJsonValue>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -20,6 +21,10 @@ namespace Tavrinctl {
 // for a write over transport; on failure every problem is said and the exit
 // code returned.
 int loadPatch(const QByteArray &path, WriteTransport transport, Io &io, SettingsPatch &patch);
+
+// A value as a settings file holds it: texts quoted, so that an empty one
+// or one with spaces is seen; "(none)" for a field that is not there.
+QString fileText(const QJsonValue &value);
 
 // The transport the options name: serial with --port, else USB.
 WriteTransport transportOf(const Options &options);
