@@ -4,6 +4,9 @@
 
 #include "app/tracing.h"
 #include "link/readerlink.h"
+#include "provision/provisionjob.h"
+#include "settings/settingsfile.h"
+#include "settings/settingsread.h"
 #include "settings/settingsverify.h"
 #include "settings/settingswrite.h"
 
@@ -39,29 +42,101 @@ void MainWindow::SetIBTValueClick()
         return;
     }
 
-    const int sent = sequence.run([&link](const QByteArray &frame) { return link.send(frame); });
-    if (sent < sequence.count()) {
-        // The reader keeps what it got; over USB the box stays as it was,
-        // the status bar says where the write stopped.
-        if (transport == WriteTransport::Hid) {
-            showStatus(QStringLiteral("Writing stopped after %1 of %2 frames: %3")
-                           .arg(sent)
-                           .arg(sequence.count())
-                           .arg(link.errorString()));
-            return;
-        }
-        qCDebug(lcApp, "Serial write of frame %d failed\n", sent + 1);
-        tell(QStringLiteral("Failed to set iButton set value, please check the connection."));
-        return;
-    }
+    writeWithSnapshot(request);
+}
 
-    // Handing the frames over proves nothing: the reader must hold them.
-    const ReaderSettings expected = sequence.expected();
-    const SettingsVerify::Outcome outcome = SettingsVerify::readBack(link, expected);
-    if (!outcome.confirmed()) {
-        tell(SettingsVerify::message(outcome));
+namespace {
+
+bool writeAnyway(QWidget *parent, const QString &reason)
+{
+    return QMessageBox::question(parent, WriteTitle,
+                                 QStringLiteral("The settings the reader holds now could not be saved (%1). Write anyway?")
+                                     .arg(reason),
+                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+        == QMessageBox::Yes;
+}
+
+// The read-back's own words (no answer, or what differs), as against a
+// write that never got all its frames out.
+bool isReadBackReason(const QString &reason)
+{
+    const QString noAnswer = SettingsVerify::message({});
+    const QString differs = SettingsVerify::message({true, {SettingsVerify::Difference{}}}).section(QLatin1Char('\n'), 0, 0);
+    return reason.startsWith(noAnswer) || reason.startsWith(differs);
+}
+
+} // namespace
+
+void MainWindow::writeWithSnapshot(const SettingsWriteRequest &request)
+{
+    ReaderLink &link = *readerLink;
+    QString why;
+    std::optional<ReaderSettings> held = SettingsRead::everySetting(link, &why);
+    // A connection lost in the read has been shown as gone.
+    if (!link.isOpen())
+        return;
+    ProvisionRecord record;
+    if (!windowWrite(held, why, request, &record))
+        return;
+    showWriteOutcome(record, request, true);
+}
+
+bool MainWindow::windowWrite(const std::optional<ReaderSettings> &held, const QString &unreadable,
+                             const SettingsWriteRequest &request, ProvisionRecord *record)
+{
+    ReaderLink &link = *readerLink;
+    bool declined = false;
+    WriteOptions options;
+    // What the reader holds could not be read, so there is nothing to keep:
+    // the same question as for a history that cannot be written.
+    if (!held && !writeAnyway(this, unreadable))
+        return false;
+    if (held) {
+        options.history = writeHistory.get();
+        options.writeWithoutHistory = [this, &declined](const QString &reason) {
+            declined = !writeAnyway(this, reason);
+            return !declined;
+        };
+    }
+    ProvisionRecord start;
+    start.reader = connectedIdentity();
+    start.path = link.location();
+    start.transport = link.transport();
+    if (held)
+        start.firmware = settingsToJson(*held).value(QStringLiteral("firmware")).toString();
+    ReaderSettings none;
+    none.source = link.transport() == ReaderLink::Transport::Serial ? SettingsSource::Serial : SettingsSource::Hid;
+    *record = guardedWrite(link, start, held.value_or(none), request, options);
+    return !declined;
+}
+
+void MainWindow::showWriteOutcome(const ProvisionRecord &record, const SettingsWriteRequest &request, bool fromForm)
+{
+    const bool serial = record.transport == ReaderLink::Transport::Serial;
+    if (record.result == ProvisionResult::Confirmed) {
+        const ReaderSettings expected =
+            SettingsWriteSequence(request, serial ? WriteTransport::Serial : WriteTransport::Hid).expected();
+        // The form's texts stand for what was sent; an undo's settings are
+        // the reader's, shown as a read shows them.
+        if (fromForm)
+            form.remember(request, expected);
+        else
+            form.apply(expected);
+        if (!record.reason.isEmpty())
+            showStatus(record.reason);
+        tell(QStringLiteral("Successfully set iButton set value"));
         return;
     }
-    form.remember(request, expected);
-    tell(QStringLiteral("Successfully set iButton set value"));
+    if (isReadBackReason(record.reason)) {
+        tell(record.reason);
+        return;
+    }
+    // The reader keeps what it got; over USB the box stays as it was, the
+    // status bar says where the write stopped.
+    if (!serial) {
+        showStatus(QStringLiteral("Writing stopped: %1").arg(record.reason));
+        return;
+    }
+    qCDebug(lcApp) << "Serial write failed:" << record.reason;
+    tell(QStringLiteral("Failed to set iButton set value, please check the connection."));
 }
