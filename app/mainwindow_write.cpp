@@ -75,6 +75,13 @@ void MainWindow::writeWithSnapshot(const SettingsWriteRequest &request)
     // A connection lost in the read has been shown as gone.
     if (!link.isOpen())
         return;
+    // A USB reader that did not even take the request is not there to be
+    // written: no question, the status bar says why, as for a write.
+    if (!held && link.transport() == ReaderLink::Transport::Hid && link.failure() != ReaderLink::Failure::NoReply
+        && !link.errorString().isEmpty() && why.endsWith(link.errorString())) {
+        showStatus(QStringLiteral("Nothing was written: the reader could not be read (%1).").arg(why));
+        return;
+    }
     ProvisionRecord record;
     if (!windowWrite(held, why, request, &record))
         return;
