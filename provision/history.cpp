@@ -107,38 +107,43 @@ History::History(QString path, qint64 maxBytes)
 
 bool History::append(const ProvisionRecord &record, QString *error)
 {
-    const QMutexLocker locked(&m_mutex);
     const auto failed = [&](const QString &why) {
         if (error)
             *error = QStringLiteral("%1: %2").arg(m_path, why);
         return false;
     };
-    const QFileInfo info(m_path);
-    if (!QDir().mkpath(info.absolutePath()))
-        return failed(QStringLiteral("cannot make the folder %1").arg(info.absolutePath()));
-    const bool created = !info.exists();
-
-    QFile file(m_path);
-    if (!file.open(QIODevice::ReadWrite | QIODevice::Append))
-        return failed(file.errorString());
     QByteArray line = QJsonDocument(record.toJson()).toJson(QJsonDocument::Compact) + '\n';
-    // A line torn by a crash stays damaged, but must not swallow this one.
-    if (file.size() > 0) {
-        char last = '\n';
-        if (file.seek(file.size() - 1) && file.getChar(&last) && last != '\n')
-            line.prepend('\n');
+    const QFileInfo info(m_path);
+    QFile file(m_path);
+    bool created = false;
+    {
+        const QMutexLocker locked(&m_mutex);
+        if (!QDir().mkpath(info.absolutePath()))
+            return failed(QStringLiteral("cannot make the folder %1").arg(info.absolutePath()));
+        created = !info.exists();
+        if (!file.open(QIODevice::ReadWrite | QIODevice::Append))
+            return failed(file.errorString());
+        // A line torn by a crash stays damaged, but must not swallow this one.
+        if (file.size() > 0) {
+            char last = '\n';
+            if (file.seek(file.size() - 1) && file.getChar(&last) && last != '\n')
+                line.prepend('\n');
+        }
+        if (file.write(line) != line.size() || !file.flush())
+            return failed(file.errorString());
     }
-    if (file.write(line) != line.size() || !file.flush())
-        return failed(file.errorString());
+    // Each writer waits for its own line to reach the disk; the others need
+    // not wait in line behind it (the file system joins their syncs).
     if (::fsync(file.handle()) != 0)
         return failed(QString::fromLocal8Bit(strerror(errno)));
     const qint64 size = file.size();
     file.close();
     if (created && !syncFolder(info.absolutePath()))
         return failed(QStringLiteral("the folder could not be synced"));
-    if (size > m_maxBytes)
-        return trim(error);
-    return true;
+    if (size <= m_maxBytes)
+        return true;
+    const QMutexLocker locked(&m_mutex);
+    return trim(error);
 }
 
 bool History::trim(QString *error)

@@ -21,12 +21,12 @@ cppcheck --project="$build/compile_commands.json" --std=c++17 --library=qt \
     --suppress='*:/usr/*' --suppress=missingIncludeSystem \
     --suppress='preprocessorErrorDirective:*_autogen/*' \
     --file-filter="$PWD/app/*" --file-filter="$PWD/link/*" --file-filter="$PWD/settings/*" \
-    --file-filter="$PWD/maintenance/*" --file-filter="$PWD/tools/*" --file-filter="$PWD/bench/*" \
+    --file-filter="$PWD/maintenance/*" --file-filter="$PWD/provision/*" --file-filter="$PWD/tools/*" --file-filter="$PWD/bench/*" \
     --file-filter="$PWD/tests/*"
 
 echo "== clang-tidy"
 # The program's own code; the tests are held to cppcheck above.
-git ls-files 'app/*.cpp' 'link/*.cpp' 'settings/*.cpp' 'maintenance/*.cpp' 'tools/*.cpp' \
+git ls-files 'app/*.cpp' 'link/*.cpp' 'settings/*.cpp' 'maintenance/*.cpp' 'provision/*.cpp' 'tools/*.cpp' \
     | xargs -P"$(nproc)" -n4 clang-tidy -p "$build" --quiet 2>&1 \
     | grep -E '(warning|error):' | sort -u >"$build/clang-tidy.txt" || true
 if [ -s "$build/clang-tidy.txt" ]; then

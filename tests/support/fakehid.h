@@ -10,7 +10,9 @@ class ReaderModel;
 // Control of the simulated hidapi that test executables link in place of
 // the real one. The reader behind it is a ReaderModel; what goes wrong on
 // the cable (refused writes, unplugging, unreadable strings) is set here.
-// Everything runs on the calling thread, as the program's hid_* calls do.
+// Every call runs on the calling thread, as the program's hid_* calls do,
+// and any thread may make them: each handle is used by one thread at a time,
+// as hidapi requires, and a read waiting for its reply holds up no other.
 namespace FakeHid {
 
 constexpr quint16 VendorId = 0x0416;
@@ -44,6 +46,22 @@ void unplugNow();
 void unplugAfterWrites(int count);
 void plugIn();
 bool isPresent();
+
+// Further readers beside the one attach() puts on the cable, as a bench of
+// readers plugged in at once: each its own model (not owned; reset() before
+// it goes away), path "/dev/hidraw-simN" and serial number "SIM000(N+1)",
+// listed after that one. Returns N. Cable faults of the functions above
+// concern only the attached reader; these are their own.
+int addReader(ReaderModel *model);
+QString readerPath(int number);
+QString readerSerialNumber(int number);
+void unplugReader(int number);
+// count more writes reach it, then it is gone.
+void unplugReaderAfterWrites(int number, int count);
+void plugInReader(int number);
+// The reader's model stops (or starts again) answering; safe while a thread
+// talks to it.
+void setReaderSilent(int number, bool silent);
 
 enum class Descriptor { Manufacturer, Product, SerialNumber, Indexed };
 // Indexed covers every string index of hid_get_indexed_string.

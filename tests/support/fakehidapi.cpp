@@ -9,6 +9,8 @@
 
 #include <QThread>
 
+#include <mutex>
+
 #include <algorithm>
 #include <cerrno>
 #include <array>
@@ -21,6 +23,9 @@
 struct hid_device_
 {
     quint16 productId = 0;
+    // Which of FakeHid::addReader's readers it reaches; -1: the one attach()
+    // puts on the cable.
+    int reader = -1;
     bool closed = false;
     bool dead = false;  // the device went away while this handle was open
     bool stale = false; // opened before FakeHid::reset()
@@ -41,6 +46,16 @@ struct DescriptorString
 {
     std::wstring text;
     bool fails = false;
+};
+
+// One of the further readers of FakeHid::addReader.
+struct SimReader
+{
+    ReaderModel *model = nullptr;
+    int number = 0;
+    std::wstring serial;
+    bool unplugged = false;
+    int unplugAfter = -1;
 };
 
 struct State
@@ -68,7 +83,18 @@ struct State
     QStringList calls;
     QStringList violations;
     std::wstring error;
+    std::vector<SimReader> readers;
 };
+
+// Every call, from whichever thread, holds it while it looks at or changes
+// the state; a read lets go of it while the reader takes its time.
+std::recursive_mutex &stateLock()
+{
+    static std::recursive_mutex lock;
+    return lock;
+}
+
+using Guard = std::lock_guard<std::recursive_mutex>;
 
 State &state()
 {
@@ -102,6 +128,34 @@ QString hex4(quint16 value)
 bool present()
 {
     return state().model && !state().unplugged;
+}
+
+bool readerPresent(const SimReader &r)
+{
+    return r.model && !r.unplugged;
+}
+
+SimReader *readerOf(const hid_device_ *h)
+{
+    auto &readers = state().readers;
+    return h->reader >= 0 && size_t(h->reader) < readers.size() ? &readers[size_t(h->reader)] : nullptr;
+}
+
+// Whether the device behind the handle is still on the cable.
+bool present(const hid_device_ *h)
+{
+    if (h->reader < 0)
+        return present();
+    const SimReader *r = readerOf(h);
+    return r && readerPresent(*r);
+}
+
+ReaderModel *modelOf(const hid_device_ *h)
+{
+    if (h->reader < 0)
+        return state().model;
+    const SimReader *r = readerOf(h);
+    return r ? r->model : nullptr;
 }
 
 QString simPath(int index)
@@ -142,16 +196,16 @@ wchar_t *wideCopy(const std::wstring &text)
     return copy;
 }
 
-hid_device_info *newInfo(int index)
+hid_device_info *newInfo(int number, quint16 productId, const std::wstring &serial)
 {
     const State &s = state();
     auto *info = new hid_device_info{};
-    const QByteArray path = simPath(index).toLatin1();
+    const QByteArray path = simPath(number).toLatin1();
     info->path = new char[size_t(path.size()) + 1];
     std::memcpy(info->path, path.constData(), size_t(path.size()) + 1);
     info->vendor_id = FakeHid::VendorId;
-    info->product_id = s.products.value(index);
-    info->serial_number = wideCopy(s.strings[size_t(FakeHid::Descriptor::SerialNumber)].text);
+    info->product_id = productId;
+    info->serial_number = wideCopy(serial);
     info->release_number = 0x0100;
     info->manufacturer_string = wideCopy(s.strings[size_t(FakeHid::Descriptor::Manufacturer)].text);
     info->product_string = wideCopy(s.strings[size_t(FakeHid::Descriptor::Product)].text);
@@ -160,6 +214,17 @@ hid_device_info *newInfo(int index)
     info->interface_number = 0;
     info->bus_type = HID_API_BUS_USB;
     return info;
+}
+
+hid_device_info *newInfo(int index)
+{
+    const State &s = state();
+    return newInfo(index, s.products.value(index), s.strings[size_t(FakeHid::Descriptor::SerialNumber)].text);
+}
+
+hid_device_info *newInfo(const SimReader &r)
+{
+    return newInfo(r.number, FakeHid::ReaderProductId, r.serial);
 }
 
 void freeInfo(hid_device_info *info)
@@ -182,10 +247,12 @@ hid_device_::~hid_device_()
 
 namespace {
 
-void killOpenHandles()
+// The handles of the reader attach() put on the cable (reader -1) or of one
+// of addReader's.
+void killOpenHandles(int reader = -1)
 {
     for (auto &h : handles())
-        if (!h->closed && !h->stale)
+        if (!h->closed && !h->stale && h->reader == reader)
             h->dead = true;
 }
 
@@ -206,8 +273,31 @@ hid_device *openProduct(int index)
     return handles().back().get();
 }
 
+hid_device *openReader(size_t reader)
+{
+    auto h = std::make_unique<hid_device_>();
+    h->productId = FakeHid::ReaderProductId;
+    h->reader = int(reader);
+    h->info = newInfo(state().readers[reader]);
+    handles().push_back(std::move(h));
+    state().error.clear();
+    return handles().back().get();
+}
+
+// The further reader at path, if one is plugged in there.
+int readerAt(const char *path)
+{
+    const auto &readers = state().readers;
+    for (size_t i = 0; i < readers.size(); ++i) {
+        if (readerPresent(readers[i]) && simPath(readers[i].number) == QLatin1String(path))
+            return int(i);
+    }
+    return -1;
+}
+
 int readReport(hid_device *dev, unsigned char *data, size_t length, int milliseconds, const char *function)
 {
+    std::unique_lock<std::recursive_mutex> locked(stateLock());
     State &s = state();
     ++s.reads;
     const QString name = QLatin1String(function);
@@ -218,7 +308,7 @@ int readReport(hid_device *dev, unsigned char *data, size_t length, int millisec
         call(name + QStringLiteral(" -> -1"));
         return -1;
     }
-    if (h->dead || !present()) {
+    if (h->dead || !present(h)) {
         h->error = GoneError;
         call(name + QStringLiteral(" -> -1"));
         return -1;
@@ -226,14 +316,22 @@ int readReport(hid_device *dev, unsigned char *data, size_t length, int millisec
     const bool blocking = milliseconds < 0;
     // The reader takes its time to answer; a read that waits long enough
     // gets the reply as soon as it is due, not at the end of its wait.
+    // Other readers go on meanwhile.
     int waitLeft = milliseconds;
-    const int due = s.model->msUntilReadable();
+    const int due = modelOf(h)->msUntilReadable();
     if (due > 0 && (blocking || due <= milliseconds)) {
+        locked.unlock();
         QThread::msleep(ulong(due));
+        locked.lock();
         waitLeft -= due;
+        if (h->dead || !present(h)) {
+            h->error = GoneError;
+            call(name + QStringLiteral(" -> -1"));
+            return -1;
+        }
     }
-    const QByteArray report = s.model->usbRead(blocking ? ReaderModel::UsbRead::Block
-                                                        : ReaderModel::UsbRead::Poll);
+    const QByteArray report = modelOf(h)->usbRead(blocking ? ReaderModel::UsbRead::Block
+                                                          : ReaderModel::UsbRead::Poll);
     int result = 0;
     if (!report.isEmpty()) {
         result = int(std::min<size_t>(length, size_t(report.size())));
@@ -244,7 +342,9 @@ int readReport(hid_device *dev, unsigned char *data, size_t length, int millisec
         result = -1;
         h->error = L"Simulated reader: read would block for ever";
     } else if (waitLeft > 0) {
+        locked.unlock();
         QThread::msleep(ulong(waitLeft));
+        locked.lock();
     }
     call(name + (std::strcmp(function, "hid_read_timeout") == 0 ? QStringLiteral(" %1").arg(milliseconds) : QString())
          + QStringLiteral(" -> %1").arg(result));
@@ -253,14 +353,17 @@ int readReport(hid_device *dev, unsigned char *data, size_t length, int millisec
 
 int readString(hid_device *dev, FakeHid::Descriptor which, wchar_t *string, size_t maxlen, const char *function)
 {
+    const Guard locked(stateLock());
     hid_device_ *h = usable(dev, function);
     int result = -1;
     if (h && (!string || maxlen == 0)) {
         violation(function, "no buffer");
-    } else if (h && (h->dead || !present())) {
+    } else if (h && (h->dead || !present(h))) {
         h->error = GoneError;
     } else if (h) {
-        const DescriptorString &d = state().strings[size_t(which)];
+        DescriptorString d = state().strings[size_t(which)];
+        if (const SimReader *r = readerOf(h); r && which == FakeHid::Descriptor::SerialNumber)
+            d = {r->serial, false};
         if (d.fails) {
             h->error = L"Simulated reader: string descriptor unreadable";
         } else {
@@ -281,13 +384,96 @@ namespace FakeHid {
 
 void reset()
 {
+    const Guard locked(stateLock());
     for (auto &h : handles())
         h->stale = true;
     state() = State{};
 }
 
+int addReader(ReaderModel *model)
+{
+    const Guard locked(stateLock());
+    State &s = state();
+    SimReader r;
+    r.model = model;
+    r.number = int(s.products.size() + s.readers.size());
+    r.serial = QStringLiteral("SIM%1").arg(r.number + 1, 4, 10, QLatin1Char('0')).toStdWString();
+    s.readers.push_back(r);
+    return r.number;
+}
+
+namespace {
+
+SimReader *numbered(int number)
+{
+    for (SimReader &r : state().readers) {
+        if (r.number == number)
+            return &r;
+    }
+    return nullptr;
+}
+
+int indexOf(const SimReader *r)
+{
+    return int(r - state().readers.data());
+}
+
+} // namespace
+
+QString readerPath(int number)
+{
+    return simPath(number);
+}
+
+QString readerSerialNumber(int number)
+{
+    const Guard locked(stateLock());
+    const SimReader *r = numbered(number);
+    return r ? QString::fromStdWString(r->serial) : QString();
+}
+
+void unplugReader(int number)
+{
+    const Guard locked(stateLock());
+    if (SimReader *r = numbered(number)) {
+        r->unplugged = true;
+        r->unplugAfter = -1;
+        killOpenHandles(indexOf(r));
+    }
+}
+
+void unplugReaderAfterWrites(int number, int count)
+{
+    const Guard locked(stateLock());
+    if (SimReader *r = numbered(number)) {
+        if (count <= 0) {
+            r->unplugged = true;
+            killOpenHandles(indexOf(r));
+        } else {
+            r->unplugAfter = count;
+        }
+    }
+}
+
+void plugInReader(int number)
+{
+    const Guard locked(stateLock());
+    if (SimReader *r = numbered(number)) {
+        r->unplugged = false;
+        r->unplugAfter = -1;
+    }
+}
+
+void setReaderSilent(int number, bool silent)
+{
+    const Guard locked(stateLock());
+    if (SimReader *r = numbered(number); r && r->model)
+        r->model->faults().silent = silent;
+}
+
 void attach(ReaderModel *model)
 {
+    const Guard locked(stateLock());
     if (!model)
         killOpenHandles();
     state().model = model;
@@ -300,31 +486,37 @@ ReaderModel *model()
 
 void setProducts(const QList<quint16> &productIds)
 {
+    const Guard locked(stateLock());
     state().products = productIds;
 }
 
 void setOpenFails(bool fails)
 {
+    const Guard locked(stateLock());
     state().openFails = fails;
 }
 
 void refuseWrites(int count)
 {
+    const Guard locked(stateLock());
     state().refuseNext = std::max(0, count);
 }
 
 void refuseAllWrites(bool refuse)
 {
+    const Guard locked(stateLock());
     state().refuseAll = refuse;
 }
 
 void unplugNow()
 {
+    const Guard locked(stateLock());
     unplug();
 }
 
 void unplugAfterWrites(int count)
 {
+    const Guard locked(stateLock());
     if (count <= 0)
         unplug();
     else
@@ -333,38 +525,73 @@ void unplugAfterWrites(int count)
 
 void plugIn()
 {
+    const Guard locked(stateLock());
     state().unplugged = false;
     state().unplugAfter = -1;
 }
 
 bool isPresent()
 {
+    const Guard locked(stateLock());
     return present();
 }
 
 void setString(Descriptor which, const QString &text)
 {
+    const Guard locked(stateLock());
     state().strings[size_t(which)].text = text.toStdWString();
 }
 
 void setStringFails(Descriptor which, bool fails)
 {
+    const Guard locked(stateLock());
     state().strings[size_t(which)].fails = fails;
 }
 
-QList<QByteArray> writtenReports() { return state().written; }
-QList<QByteArray> attemptedWrites() { return state().attempted; }
-QList<OpenCall> opens() { return state().opens; }
-int openCount() { return int(state().opens.size()); }
-int closeCount() { return state().closes; }
-int initCount() { return state().inits; }
-int exitCount() { return state().exits; }
-int readCount() { return state().reads; }
-QStringList calls() { return state().calls; }
-QStringList violations() { return state().violations; }
+QList<QByteArray> writtenReports()
+{
+    const Guard locked(stateLock());
+    return state().written; }
+QList<QByteArray> attemptedWrites()
+{
+    const Guard locked(stateLock());
+    return state().attempted; }
+QList<OpenCall> opens()
+{
+    const Guard locked(stateLock());
+    return state().opens; }
+int openCount()
+{
+    const Guard locked(stateLock());
+    return int(state().opens.size()); }
+int closeCount()
+{
+    const Guard locked(stateLock());
+    return state().closes; }
+int initCount()
+{
+    const Guard locked(stateLock());
+    return state().inits; }
+int exitCount()
+{
+    const Guard locked(stateLock());
+    return state().exits; }
+int readCount()
+{
+    const Guard locked(stateLock());
+    return state().reads; }
+QStringList calls()
+{
+    const Guard locked(stateLock());
+    return state().calls; }
+QStringList violations()
+{
+    const Guard locked(stateLock());
+    return state().violations; }
 
 int openHandleCount()
 {
+    const Guard locked(stateLock());
     return int(std::count_if(handles().begin(), handles().end(),
                              [](const auto &h) { return !h->closed && !h->stale; }));
 }
@@ -375,6 +602,7 @@ int openHandleCount()
 
 int HID_API_EXPORT HID_API_CALL hid_init(void)
 {
+    const Guard locked(stateLock());
     ++state().inits;
     call(QStringLiteral("hid_init"));
     return 0;
@@ -382,6 +610,7 @@ int HID_API_EXPORT HID_API_CALL hid_init(void)
 
 int HID_API_EXPORT HID_API_CALL hid_exit(void)
 {
+    const Guard locked(stateLock());
     if (FakeHid::openHandleCount() > 0)
         violation("hid_exit", "hidapi shut down under an open handle");
     ++state().exits;
@@ -392,16 +621,23 @@ int HID_API_EXPORT HID_API_CALL hid_exit(void)
 struct hid_device_info HID_API_EXPORT *HID_API_CALL hid_enumerate(unsigned short vendor_id,
                                                                   unsigned short product_id)
 {
+    const Guard locked(stateLock());
     call(QStringLiteral("hid_enumerate %1:%2").arg(hex4(vendor_id), hex4(product_id)));
-    if (!present() || (vendor_id != 0 && vendor_id != FakeHid::VendorId))
+    if (vendor_id != 0 && vendor_id != FakeHid::VendorId)
         return nullptr;
     hid_device_info *first = nullptr;
     hid_device_info **tail = &first;
     const QList<quint16> &products = state().products;
-    for (int i = 0; i < products.size(); ++i) {
+    for (int i = 0; present() && i < products.size(); ++i) {
         if (product_id != 0 && product_id != products[i])
             continue;
         *tail = newInfo(i);
+        tail = &(*tail)->next;
+    }
+    for (const SimReader &r : state().readers) {
+        if (!readerPresent(r) || (product_id != 0 && product_id != FakeHid::ReaderProductId))
+            continue;
+        *tail = newInfo(r);
         tail = &(*tail)->next;
     }
     return first;
@@ -419,6 +655,7 @@ void HID_API_EXPORT HID_API_CALL hid_free_enumeration(struct hid_device_info *de
 HID_API_EXPORT hid_device *HID_API_CALL hid_open(unsigned short vendor_id, unsigned short product_id,
                                                  const wchar_t *serial_number)
 {
+    const Guard locked(stateLock());
     State &s = state();
     FakeHid::OpenCall record{vendor_id, product_id, serial_number != nullptr, false};
     int index = -1;
@@ -431,8 +668,19 @@ HID_API_EXPORT hid_device *HID_API_CALL hid_open(unsigned short vendor_id, unsig
             index = -1;
     }
     hid_device *dev = nullptr;
+    int further = -1;
+    if (index < 0 && (vendor_id == 0 || vendor_id == FakeHid::VendorId)
+        && (product_id == 0 || product_id == FakeHid::ReaderProductId)) {
+        for (size_t i = 0; i < s.readers.size() && further < 0; ++i) {
+            if (readerPresent(s.readers[i]) && (!serial_number || s.readers[i].serial == serial_number))
+                further = int(i);
+        }
+    }
     if (index >= 0) {
         dev = openProduct(index);
+        record.opened = true;
+    } else if (further >= 0) {
+        dev = openReader(size_t(further));
         record.opened = true;
     } else if (present() && s.openFails) {
         // As the system refuses a hidraw node the user may not open.
@@ -449,16 +697,23 @@ HID_API_EXPORT hid_device *HID_API_CALL hid_open(unsigned short vendor_id, unsig
 
 HID_API_EXPORT hid_device *HID_API_CALL hid_open_path(const char *path)
 {
+    const Guard locked(stateLock());
     State &s = state();
     int index = -1;
     if (path && present() && !s.openFails)
         for (int i = 0; i < s.products.size() && index < 0; ++i)
             if (simPath(i) == QLatin1String(path))
                 index = i;
-    FakeHid::OpenCall record{FakeHid::VendorId, quint16(index >= 0 ? s.products[index] : 0), false, false};
+    const int further = path && index < 0 ? readerAt(path) : -1;
+    FakeHid::OpenCall record{FakeHid::VendorId,
+                             quint16(index >= 0 ? s.products[index] : further >= 0 ? FakeHid::ReaderProductId : 0),
+                             false, false};
     hid_device *dev = nullptr;
     if (index >= 0) {
         dev = openProduct(index);
+        record.opened = true;
+    } else if (further >= 0) {
+        dev = openReader(size_t(further));
         record.opened = true;
     } else {
         if (present() && s.openFails)
@@ -473,6 +728,7 @@ HID_API_EXPORT hid_device *HID_API_CALL hid_open_path(const char *path)
 
 int HID_API_EXPORT HID_API_CALL hid_write(hid_device *dev, const unsigned char *data, size_t length)
 {
+    const Guard locked(stateLock());
     State &s = state();
     hid_device_ *h = usable(dev, "hid_write");
     int result = -1;
@@ -481,19 +737,25 @@ int HID_API_EXPORT HID_API_CALL hid_write(hid_device *dev, const unsigned char *
     } else if (h) {
         const QByteArray report(reinterpret_cast<const char *>(data), int(length));
         s.attempted.append(report);
-        if (h->dead || !present()) {
+        if (h->dead || !present(h)) {
             h->error = GoneError;
-        } else if (s.refuseAll || s.refuseNext > 0) {
+        } else if (h->reader < 0 && (s.refuseAll || s.refuseNext > 0)) {
             if (s.refuseNext > 0)
                 --s.refuseNext;
             h->error = RefusedError;
         } else {
             s.written.append(report);
             h->error.clear();
-            s.model->usbWrite(report);
+            modelOf(h)->usbWrite(report);
             result = int(length);
-            if (s.unplugAfter > 0 && --s.unplugAfter == 0)
+            if (SimReader *r = readerOf(h)) {
+                if (r->unplugAfter > 0 && --r->unplugAfter == 0) {
+                    r->unplugged = true;
+                    killOpenHandles(h->reader);
+                }
+            } else if (s.unplugAfter > 0 && --s.unplugAfter == 0) {
                 unplug();
+            }
         }
     }
     call(QStringLiteral("hid_write -> %1").arg(result));
@@ -508,17 +770,23 @@ int HID_API_EXPORT HID_API_CALL hid_read_timeout(hid_device *dev, unsigned char 
 
 int HID_API_EXPORT HID_API_CALL hid_read(hid_device *dev, unsigned char *data, size_t length)
 {
-    hid_device_ *h = usable(dev, "hid_read");
-    if (!h) {
-        ++state().reads;
-        call(QStringLiteral("hid_read -> -1"));
-        return -1;
+    bool nonblocking = false;
+    {
+        const Guard locked(stateLock());
+        hid_device_ *h = usable(dev, "hid_read");
+        if (!h) {
+            ++state().reads;
+            call(QStringLiteral("hid_read -> -1"));
+            return -1;
+        }
+        nonblocking = h->nonblocking;
     }
-    return readReport(dev, data, length, h->nonblocking ? 0 : -1, "hid_read");
+    return readReport(dev, data, length, nonblocking ? 0 : -1, "hid_read");
 }
 
 int HID_API_EXPORT HID_API_CALL hid_set_nonblocking(hid_device *dev, int nonblock)
 {
+    const Guard locked(stateLock());
     hid_device_ *h = usable(dev, "hid_set_nonblocking");
     call(QStringLiteral("hid_set_nonblocking %1 -> %2").arg(nonblock).arg(h ? 0 : -1));
     if (!h)
@@ -531,6 +799,7 @@ namespace {
 
 int unsupported(hid_device *dev, const char *function)
 {
+    const Guard locked(stateLock());
     if (hid_device_ *h = usable(dev, function))
         h->error = L"Not supported by the simulated reader";
     call(QStringLiteral("%1 -> -1").arg(QLatin1String(function)));
@@ -556,6 +825,7 @@ int HID_API_EXPORT HID_API_CALL hid_get_input_report(hid_device *dev, unsigned c
 
 void HID_API_EXPORT HID_API_CALL hid_close(hid_device *dev)
 {
+    const Guard locked(stateLock());
     call(QStringLiteral("hid_close"));
     if (!dev)
         return; // hidapi accepts NULL
@@ -596,6 +866,7 @@ int HID_API_EXPORT_CALL hid_get_indexed_string(hid_device *dev, int, wchar_t *st
 
 struct hid_device_info HID_API_EXPORT *HID_API_CALL hid_get_device_info(hid_device *dev)
 {
+    const Guard locked(stateLock());
     hid_device_ *h = usable(dev, "hid_get_device_info");
     call(QStringLiteral("hid_get_device_info"));
     return h ? h->info : nullptr;
@@ -603,6 +874,7 @@ struct hid_device_info HID_API_EXPORT *HID_API_CALL hid_get_device_info(hid_devi
 
 HID_API_EXPORT const wchar_t *HID_API_CALL hid_error(hid_device *dev)
 {
+    const Guard locked(stateLock());
     if (!dev) {
         const std::wstring &error = state().error;
         return error.empty() ? NoError : error.c_str();

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QIODevice>
+#include <QSaveFile>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -14,6 +15,17 @@
 #endif
 
 namespace CtlFiles {
+
+bool replaceFile(const QByteArray &path, const QByteArray &bytes, QString *error)
+{
+    QSaveFile file(QFile::decodeName(path));
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        *error = file.errorString();
+        file.cancelWriting();
+        return false;
+    }
+    return true;
+}
 
 QByteArray readBounded(QIODevice &in, qsizetype limit)
 {

@@ -20,6 +20,11 @@ std::optional<QByteArray> readSettingsFile(const QByteArray &path, qsizetype lim
 // The same from standard input, which may be anything: read up to the limit.
 QByteArray readBounded(QIODevice &in, qsizetype limit);
 
+// Puts bytes in the file at path through a temporary file in the same
+// folder renamed over it: whatever was there stays whole until the new
+// bytes are all on disk. False and why in *error otherwise.
+bool replaceFile(const QByteArray &path, const QByteArray &bytes, QString *error);
+
 // The path the serial layer opens for a typed port name (COM1 is
 // /dev/ttyS0, a bare name lives in /dev).
 QByteArray serialPortPath(const QByteArray &typed);
