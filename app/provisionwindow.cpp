@@ -398,8 +398,8 @@ void ProvisionWindow::showRow(int row)
     font.setBold(failed);
     for (int column = 0; column < ColumnCount; ++column)
         m_table->item(row, column)->setFont(font);
-    m_table->resizeColumnToContents(IdentityColumn);
-    m_table->resizeColumnToContents(ResultColumn);
+    for (int column : {IdentityColumn, PathColumn, FirmwareColumn, ResultColumn})
+        m_table->resizeColumnToContents(column);
 }
 
 void ProvisionWindow::announceRow(int row)

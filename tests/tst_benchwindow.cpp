@@ -142,6 +142,9 @@ void BenchWindowTest::benchTakesPluggedReadersAndWaitsWithAttachedOnes()
     QCOMPARE(cell(*bench, 3, 3), QStringLiteral("confirmed"));
     QCOMPARE(m_models[size_t(plugged) - 1]->state().outputLength, 9);
     QCOMPARE(bench->countText(), QStringLiteral("1 confirmed, 1 failed, 0 already set"));
+    // The README's picture of a bench run.
+    if (const QString shot = qEnvironmentVariable("TAVRIN_BENCH_SCREENSHOT"); !shot.isEmpty())
+        QVERIFY(bench->grab().save(shot));
     QAccessibleInterface *count = QAccessible::queryAccessibleInterface(bench->findChild<QLabel *>("countLabel"));
     QCOMPARE(count->role(), QAccessible::StatusBar);
     QCOMPARE(count->text(QAccessible::Name), bench->countText());
