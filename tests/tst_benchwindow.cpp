@@ -102,7 +102,7 @@ QString BenchWindowTest::writeSettings(const QByteArray &json)
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(json) != json.size())
         qFatal("cannot write %s", qPrintable(path));
-    return path;
+    return file.fileName();
 }
 
 void BenchWindowTest::benchTakesPluggedReadersAndWaitsWithAttachedOnes()
@@ -260,8 +260,8 @@ void BenchWindowTest::writeThenUndoLeavesTheReaderAsItWas()
 
     trigger(w, "actionUndoLastWrite");
     QCOMPARE(boxes->boxes.size(), 1);
-    QVERIFY2(boxes->boxes[0].text.startsWith(QLatin1String("The history holds no write to this reader")),
-             qPrintable(boxes->boxes[0].text));
+    QVERIFY2(boxes->boxes.value(0).text.startsWith(QLatin1String("The history holds no write to this reader")),
+             qPrintable(boxes->boxes.value(0).text));
     QVERIFY(FaultCheck::nonReadFrames(model->framesReceived()).isEmpty());
     boxes->boxes.clear();
 
@@ -274,13 +274,13 @@ void BenchWindowTest::writeThenUndoLeavesTheReaderAsItWas()
 
     trigger(w, "actionUndoLastWrite");
     QCOMPARE(boxes->boxes.size(), 2);
-    const QStringList lines = boxes->boxes[0].text.split(QLatin1Char('\n'));
-    QCOMPARE(boxes->boxes[0].buttons, QMessageBox::Yes | QMessageBox::No);
+    const QStringList lines = boxes->boxes.value(0).text.split(QLatin1Char('\n'));
+    QCOMPARE(boxes->boxes.value(0).buttons, QMessageBox::Yes | QMessageBox::No);
     QCOMPARE(lines.mid(1, 2), (QStringList{QStringLiteral("Output length: now 9, then 16"),
                                            QStringLiteral("PostAmble: now \"[CR]\" (0D), then \"AB\" (41 42)")}));
     // A serial port is a place, not a reader: the box says so.
     QCOMPARE(lines.last().contains(QLatin1String("known only by")), serial);
-    QCOMPARE(boxes->boxes[1].text, WriteOk);
+    QCOMPARE(boxes->boxes.value(1).text, WriteOk);
     QVERIFY2(describe(model->state()) == describe(before), qPrintable(describe(model->state())));
     QCOMPARE(model->settingsDoneCount(), 2);
     QCOMPARE(History().read().entries.size(), 2);
