@@ -76,10 +76,15 @@ WriteTransport MainWindow::formTransport() const
 
 void MainWindow::warnDamagedHistory(int damagedLines)
 {
-    if (damagedLines > 0)
-        showStatus(QStringLiteral("The history %1 has %2 damaged line(s); they were skipped.")
-                       .arg(writeHistory->path())
-                       .arg(damagedLines));
+    if (damagedLines <= 0)
+        return;
+    const QString warning = QStringLiteral("The history %1 has %2 damaged line(s); they were skipped.")
+                                .arg(writeHistory->path())
+                                .arg(damagedLines);
+    // Beside what the bar says already (a load, the connection), once.
+    const QString shown = statusText();
+    if (!shown.contains(warning))
+        showStatus(shown.isEmpty() ? warning : shown + QLatin1Char(' ') + warning);
 }
 
 void MainWindow::undoLastWrite()
@@ -150,9 +155,10 @@ void MainWindow::showHistory()
 {
     HistoryDialog dialog(*writeHistory,
                          readerLink->isOpen() ? std::optional<ReaderIdentity>(connectedIdentity()) : std::nullopt, this);
-    warnDamagedHistory(dialog.damagedLines());
     connect(&dialog, &HistoryDialog::loadRequested, this, &MainWindow::loadIntoForm);
     dialog.exec();
+    // After the dialog, so that what a load says does not wipe it out.
+    warnDamagedHistory(dialog.damagedLines());
 }
 
 bool MainWindow::loadIntoForm(const QJsonObject &settings, const QString &origin)

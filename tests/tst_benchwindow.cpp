@@ -14,13 +14,17 @@
 
 #include <QAccessible>
 #include <QAction>
+#include <QApplication>
+#include <QDialog>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 #include <vector>
@@ -64,6 +68,7 @@ private slots:
     void setStatusKeepsWhatTheReaderHeldFirst();
     void writeThenUndoLeavesTheReaderAsItWas_data();
     void writeThenUndoLeavesTheReaderAsItWas();
+    void historyLoadsAnEntryIntoTheFormWithoutWriting();
 
 private:
     int addReader(bool plugged);
@@ -284,6 +289,41 @@ void BenchWindowTest::writeThenUndoLeavesTheReaderAsItWas()
     QVERIFY2(describe(model->state()) == describe(before), qPrintable(describe(model->state())));
     QCOMPARE(model->settingsDoneCount(), 2);
     QCOMPARE(History().read().entries.size(), 2);
+}
+
+void BenchWindowTest::historyLoadsAnEntryIntoTheFormWithoutWriting()
+{
+    model->state().postAmble = "AB";
+    MainWindow w;
+    connectTo(w, false);
+    widget<QLineEdit>(w, "PostAmbleEdit")->setText(QStringLiteral("[CR]"));
+    click(w, "SetIBTStatusBut");
+    QCOMPARE(boxes->texts(), QStringList{WriteOk});
+    // A write killed halfway leaves a torn line behind.
+    QFile file(History().path());
+    QVERIFY(file.open(QIODevice::Append));
+    file.write(R"({"id": "torn", "time)");
+    file.close();
+    const int framesBefore = int(model->framesReceived().size());
+
+    QStringList shown;
+    QTimer::singleShot(100, [&shown] {
+        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        const auto *table = dialog->findChild<QTableWidget *>(QStringLiteral("historyTable"));
+        for (int column = 1; column < table->columnCount(); ++column)
+            shown << table->item(0, column)->text();
+        dialog->findChild<QRadioButton *>(QStringLiteral("loadBefore"))->setChecked(true);
+        // Enter presses Load into Form.
+        QTest::keyClick(dialog, Qt::Key_Return);
+    });
+    trigger(w, "actionHistory");
+    QCOMPARE(shown, (QStringList{QStringLiteral("SIM0001"), QStringLiteral("confirmed"), QStringLiteral("postamble")}));
+    QCOMPARE(widget<QLineEdit>(w, "PostAmbleEdit")->text(), QStringLiteral("AB"));
+    QVERIFY2(w.statusText().contains(QLatin1String("1 damaged line")), qPrintable(w.statusText()));
+    QVERIFY(FaultCheck::nonReadFrames(model->framesReceived().mid(framesBefore)).isEmpty());
+    QCOMPARE(model->state().postAmble, QByteArray("\r"));
 }
 
 QTEST_MAIN(BenchWindowTest)
