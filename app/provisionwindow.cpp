@@ -76,11 +76,6 @@ QString valueText(const QJsonValue &value)
     return value.toString();
 }
 
-QString stateText(int state)
-{
-    return state == 0 ? QStringLiteral("attached") : state == 1 ? QStringLiteral("in progress")
-                                                                : QStringLiteral("unplugged");
-}
 
 bool isFailure(ProvisionResult result)
 {
@@ -291,8 +286,12 @@ void ProvisionWindow::onReaderAdded(const QString &node)
         if (attached.where == node)
             target = attached;
     }
-    m_rows.append({target, RowState::Attached, std::nullopt});
-    const int row = int(m_rows.size()) - 1;
+    // A reader listed as waiting that comes again is still the one row.
+    int row = rowOf(node, RowState::Attached);
+    if (row < 0) {
+        m_rows.append({target, RowState::Attached, std::nullopt});
+        row = int(m_rows.size()) - 1;
+    }
     showRow(row);
     if (m_patch)
         start(row);
@@ -382,7 +381,12 @@ void ProvisionWindow::showRow(int row)
     set(IdentityColumn, r.record ? r.record->reader.id : r.target.identity.id);
     set(PathColumn, r.target.where);
     set(FirmwareColumn, r.record ? r.record->firmware : QString());
-    QTableWidgetItem *result = set(ResultColumn, r.record ? resultText(r.record->result) : stateText(int(r.state)));
+    QString state = QStringLiteral("attached");
+    if (r.state == RowState::Working)
+        state = QStringLiteral("in progress");
+    else if (r.state == RowState::Gone)
+        state = QStringLiteral("unplugged");
+    QTableWidgetItem *result = set(ResultColumn, r.record ? resultText(r.record->result) : state);
     set(ReasonColumn, r.record ? r.record->reason
                                : r.state == RowState::Gone ? QStringLiteral("Pulled out before it was provisioned.")
                                                            : QString());
