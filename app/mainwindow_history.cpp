@@ -7,6 +7,7 @@
 #include "app/historydialog.h"
 #include "app/provisionwindow.h"
 #include "app/statusmessages.h"
+#include "app/tracing.h"
 #include "link/devicemonitor.h"
 #include "provision/history.h"
 #include "provision/provisionjob.h"
@@ -14,6 +15,7 @@
 #include "settings/settingsread.h"
 #include "settings/settingsverify.h"
 
+#include <QDebug>
 #include <QJsonDocument>
 #include <QMenu>
 #include <QMenuBar>
@@ -22,6 +24,14 @@
 namespace {
 
 const QString UndoTitle = QStringLiteral("Undo Last Write");
+// The boxes of a write, Set Status's or an undo's, as Set Status has always
+// shown them.
+const QString WriteTitle = QStringLiteral("Setting iButton");
+
+void tell(const QString &text)
+{
+    QMessageBox::information(nullptr, WriteTitle, text, QMessageBox::Yes, QMessageBox::NoButton);
+}
 
 QString entryTime(const ProvisionRecord &entry)
 {
@@ -41,6 +51,109 @@ QString placeNote(const ReaderIdentity &reader)
 }
 
 } // namespace
+
+namespace {
+
+bool writeAnyway(QWidget *parent, const QString &reason)
+{
+    return QMessageBox::question(parent, WriteTitle,
+                                 QStringLiteral("The settings the reader holds now could not be saved (%1). Write anyway?")
+                                     .arg(reason),
+                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+        == QMessageBox::Yes;
+}
+
+// The read-back's own words (no answer, or what differs), as against a
+// write that never got all its frames out.
+bool isReadBackReason(const QString &reason)
+{
+    const QString noAnswer = SettingsVerify::message({});
+    const QString differs = SettingsVerify::message({true, {SettingsVerify::Difference{}}}).section(QLatin1Char('\n'), 0, 0);
+    return reason.startsWith(noAnswer) || reason.startsWith(differs);
+}
+
+} // namespace
+
+void MainWindow::writeWithSnapshot(const SettingsWriteRequest &request)
+{
+    ReaderLink &link = *readerLink;
+    QString why;
+    std::optional<ReaderSettings> held = SettingsRead::everySetting(link, &why);
+    // A connection lost in the read has been shown as gone.
+    if (!link.isOpen())
+        return;
+    // A USB reader that did not even take the request is not there to be
+    // written: no question, the status bar says why, as for a write.
+    if (!held && link.transport() == ReaderLink::Transport::Hid && link.failure() != ReaderLink::Failure::NoReply
+        && !link.errorString().isEmpty() && why.endsWith(link.errorString())) {
+        showStatus(QStringLiteral("Nothing was written: the reader could not be read (%1).").arg(why));
+        return;
+    }
+    ProvisionRecord record;
+    if (!windowWrite(held, why, request, &record))
+        return;
+    showWriteOutcome(record, request, true);
+}
+
+bool MainWindow::windowWrite(const std::optional<ReaderSettings> &held, const QString &unreadable,
+                             const SettingsWriteRequest &request, ProvisionRecord *record)
+{
+    ReaderLink &link = *readerLink;
+    bool declined = false;
+    WriteOptions options;
+    // What the reader holds could not be read, so there is nothing to keep:
+    // the same question as for a history that cannot be written.
+    if (!held && !writeAnyway(this, unreadable))
+        return false;
+    if (held) {
+        options.history = writeHistory.get();
+        options.writeWithoutHistory = [this, &declined](const QString &reason) {
+            declined = !writeAnyway(this, reason);
+            return !declined;
+        };
+    }
+    ProvisionRecord start;
+    start.reader = connectedIdentity();
+    start.path = link.location();
+    start.transport = link.transport();
+    if (held)
+        start.firmware = settingsToJson(*held).value(QStringLiteral("firmware")).toString();
+    ReaderSettings none;
+    none.source = link.transport() == ReaderLink::Transport::Serial ? SettingsSource::Serial : SettingsSource::Hid;
+    *record = guardedWrite(link, start, held.value_or(none), request, options);
+    return !declined;
+}
+
+void MainWindow::showWriteOutcome(const ProvisionRecord &record, const SettingsWriteRequest &request, bool fromForm)
+{
+    const bool serial = record.transport == ReaderLink::Transport::Serial;
+    if (record.result == ProvisionResult::Confirmed) {
+        const ReaderSettings expected =
+            SettingsWriteSequence(request, serial ? WriteTransport::Serial : WriteTransport::Hid).expected();
+        // The form's texts stand for what was sent; an undo's settings are
+        // the reader's, shown as a read shows them.
+        if (fromForm)
+            form.remember(request, expected);
+        else
+            form.apply(expected);
+        if (!record.reason.isEmpty())
+            showStatus(record.reason);
+        tell(QStringLiteral("Successfully set iButton set value"));
+        return;
+    }
+    if (isReadBackReason(record.reason)) {
+        tell(record.reason);
+        return;
+    }
+    // The reader keeps what it got; over USB the box stays as it was, the
+    // status bar says where the write stopped.
+    if (!serial) {
+        showStatus(QStringLiteral("Writing stopped: %1").arg(record.reason));
+        return;
+    }
+    qCDebug(lcApp) << "Serial write failed:" << record.reason;
+    tell(QStringLiteral("Failed to set iButton set value, please check the connection."));
+}
 
 void MainWindow::addHistoryActions(QMenu *file)
 {
