@@ -24,6 +24,10 @@ int main(int argc, char *argv[])
     const QCommandLineOption verbose(QStringLiteral("verbose"),
                                      QStringLiteral("Print the program's trace lines on standard error."));
     parser.addOption(verbose);
+    const QCommandLineOption provision(QStringLiteral("provision"),
+                                       QStringLiteral("Open Provision Readers with the settings file FILE."),
+                                       QStringLiteral("FILE"));
+    parser.addOption(provision);
     parser.process(app);
     if (parser.isSet(verbose))
         QLoggingCategory::setFilterRules(QStringLiteral("tavrin.*.debug=true"));
@@ -41,5 +45,7 @@ int main(int argc, char *argv[])
 #endif
     MainWindow window;
     window.show();
+    if (parser.isSet(provision))
+        window.openProvisionWindow(parser.value(provision));
     return app.exec();
 }

@@ -3,13 +3,22 @@
 #include "app/settingsform.h"
 #include "link/readerlink.h"
 #include "settings/readersettings.h"
+#include "settings/settingswrite.h"
 
 #include <QMainWindow>
+
+#include <QPointer>
 
 #include <memory>
 #include <optional>
 
 class DeviceEventSource;
+class History;
+class ProvisionWindow;
+class QJsonObject;
+class QMenu;
+struct ProvisionRecord;
+struct ReaderIdentity;
 class DeviceMonitor;
 class HidDevice;
 class QByteArray;
@@ -57,6 +66,18 @@ public:
     // Offers the serial ports present as completions of the port name.
     void refreshPortList();
 
+    // The bench; the window lets go of its connection while it is open and
+    // takes it up again when it closes. settingsFile may be empty.
+    ProvisionWindow *openProvisionWindow(const QString &settingsFile = QString());
+    ProvisionWindow *provisionWindow() const;
+    // Writes back what the connected reader held before its last write,
+    // once the user has seen what changes back.
+    void undoLastWrite();
+    void showHistory();
+    // Fills the form from a history entry's settings, as Load Settings does.
+    bool loadIntoForm(const QJsonObject &settings, const QString &origin);
+    History &history() const { return *writeHistory; }
+
 public slots:
     void GetIBTValueClick();
     void SetIBTValueClick();
@@ -102,6 +123,31 @@ private:
     void onLinkLost(ReaderLink::Transport transport, const QString &reason);
     // The connect button and the connection's controls as they are without one.
     void showDisconnected();
+
+    // The history's menu entries and the bench's.
+    void addHistoryActions(QMenu *file);
+    // Set Status once the form's request is checked: reads what the reader
+    // holds, keeps it in the history, writes, reads back and says how it went.
+    void writeWithSnapshot(const SettingsWriteRequest &request);
+    // The guarded write of the connected reader from what it holds (nothing:
+    // it could not be read, for the reason unreadable); false when the user
+    // chose not to write without keeping that (nothing was sent).
+    bool windowWrite(const std::optional<ReaderSettings> &held, const QString &unreadable,
+                     const SettingsWriteRequest &request, ProvisionRecord *record);
+    // The write's boxes: success, what the read-back found, where it stopped.
+    // fromForm: the form asked for the write (else it is shown the result).
+    void showWriteOutcome(const ProvisionRecord &record, const SettingsWriteRequest &request, bool fromForm);
+    ReaderIdentity connectedIdentity() const;
+    // A warning in the status bar when the history had damaged lines.
+    void warnDamagedHistory(int damagedLines);
+    WriteTransport formTransport() const;
+    void onBenchClosed();
+
+    // Shared: the bench's threads write to it too.
+    std::shared_ptr<History> writeHistory;
+    QPointer<ProvisionWindow> bench;
+    // Whether a connection was open when the bench took over.
+    bool reconnectAfterBench = false;
 
     Ui::MainWindow *ui;
     SettingsForm form;

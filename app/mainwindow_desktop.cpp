@@ -54,6 +54,7 @@ void MainWindow::buildMenus()
     load->setShortcut(QKeySequence(QStringLiteral("Ctrl+O")));
     QAction *output = file->addAction(QStringLiteral("Save &Output..."), this, &MainWindow::chooseAndSaveOutput);
     output->setObjectName(QStringLiteral("actionSaveOutput"));
+    addHistoryActions(file);
     file->addSeparator();
     QAction *quit = file->addAction(QStringLiteral("&Quit"), this, &QWidget::close);
     quit->setObjectName(QStringLiteral("actionQuit"));

@@ -39,29 +39,5 @@ void MainWindow::SetIBTValueClick()
         return;
     }
 
-    const int sent = sequence.run([&link](const QByteArray &frame) { return link.send(frame); });
-    if (sent < sequence.count()) {
-        // The reader keeps what it got; over USB the box stays as it was,
-        // the status bar says where the write stopped.
-        if (transport == WriteTransport::Hid) {
-            showStatus(QStringLiteral("Writing stopped after %1 of %2 frames: %3")
-                           .arg(sent)
-                           .arg(sequence.count())
-                           .arg(link.errorString()));
-            return;
-        }
-        qCDebug(lcApp, "Serial write of frame %d failed\n", sent + 1);
-        tell(QStringLiteral("Failed to set iButton set value, please check the connection."));
-        return;
-    }
-
-    // Handing the frames over proves nothing: the reader must hold them.
-    const ReaderSettings expected = sequence.expected();
-    const SettingsVerify::Outcome outcome = SettingsVerify::readBack(link, expected);
-    if (!outcome.confirmed()) {
-        tell(SettingsVerify::message(outcome));
-        return;
-    }
-    form.remember(request, expected);
-    tell(QStringLiteral("Successfully set iButton set value"));
+    writeWithSnapshot(request);
 }

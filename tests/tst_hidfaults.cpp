@@ -142,9 +142,11 @@ void HidFaultsTest::unpluggedReader_data()
 
     QTest::newRow("before connecting") << "connect" << -1 << QStringList{} << "" << 0 << false;
     QTest::newRow("before a settings read") << "read" << -1 << QStringList{StatusFail} << "" << 3 << true;
-    QTest::newRow("before a settings write") << "write" << -1 << QStringList{} << "" << 1 << true;
+    // A write starts with a read of what the reader holds, kept before any
+    // frame goes out: a reader gone is found by its first request.
+    QTest::newRow("before a settings write") << "write" << -1 << QStringList{} << "" << 3 << true;
     QTest::newRow("during a settings write, after 3 of 7 reports")
-        << "write" << 3 << QStringList{} << "02 10 03" << 4 << true;
+        << "write" << 3 << QStringList{} << "00 20 24 28 02 10 03" << 8 << true;
 }
 
 void HidFaultsTest::unpluggedReader()
@@ -165,8 +167,8 @@ void HidFaultsTest::unpluggedReader()
 
     if (unplugAfter < 0)
         FakeHid::unplugNow();
-    else
-        FakeHid::unplugAfterWrites(unplugAfter);
+    else  // a write begins with the four requests of a read
+        FakeHid::unplugAfterWrites(unplugAfter + (action == QLatin1String("write") ? 4 : 0));
     QElapsedTimer clock;
     clock.start();
     click(w, action == QLatin1String("connect") ? "ConnectBut"

@@ -28,6 +28,8 @@
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <algorithm>
 #include <QTextEdit>
 #include <QTimer>
 
@@ -257,11 +259,13 @@ void SerialFaultsTest::adapterGoneWhileWriting_data()
 
     QTest::newRow("settings read, after 3 of 6 requests")
         << "read" << "" << "00 02 10" << StatusFail << "Unable to write settings request 3 to the serial port\n" << QStringList{};
+    // A write starts with a read of what the reader holds (kept before any
+    // frame of the write goes out).
     QTest::newRow("settings write, after the flags frame")
-        << "write" << "t1num:" << "02" << WriteFail << "Serial write of frame 2 failed\n"
+        << "write" << "t1num:" << "00 02 10 20 24 28 02" << WriteFail << "Serial write failed"
         << QStringList{"PreVal="};
     QTest::newRow("settings write, after 2 of 6 frames")
-        << "write" << "PreVal=" << "02 10" << WriteFail << "Serial write of frame 3 failed\n" << QStringList{};
+        << "write" << "PreVal=" << "00 02 10 20 24 28 02 10" << WriteFail << "Serial write failed" << QStringList{};
 }
 
 void SerialFaultsTest::adapterGoneWhileWriting()
@@ -275,7 +279,8 @@ void SerialFaultsTest::adapterGoneWhileWriting()
 
     MainWindow w;
     connectSerial(w);
-    model->faults().silent = true;
+    // The read before a write gets its answer; nothing else does.
+    model->faults().silent = action == QLatin1String("read");
     widget<QLineEdit>(w, "PreAmbleEdit")->setText(QStringLiteral("P"));
     const int framesBefore = int(model->framesReceived().size());
     const int arriving = int(arrived.split(' ').size());
@@ -301,7 +306,10 @@ void SerialFaultsTest::adapterGoneWhileWriting()
     QVERIFY(traces.fired || kbOff.fired);
     QVERIFY2(took < 2000, qPrintable(QString::number(took)));
     QCOMPARE(boxes->texts(), QStringList{box});
-    QVERIFY2(traces.lines.count(failure) == 1, qPrintable(traces.lines.join("|")));
+    QVERIFY2(std::count_if(traces.lines.cbegin(), traces.lines.cend(),
+                           [&failure](const QString &line) { return line.startsWith(failure); })
+                 == 1,
+             qPrintable(traces.lines.join("|")));
     for (const QString &line : absent)
         QVERIFY2(traces.lines.filter(line).isEmpty(), qPrintable(traces.lines.join(',')));
     QTRY_VERIFY_WITH_TIMEOUT(shownDisconnected(w), 2000);

@@ -43,8 +43,9 @@ pids+=($!)
 for _ in $(seq 50); do [ -L "$work/port" ] && break; sleep 0.1; done
 [ -L "$work/port" ] || fail "the simulator made no port"
 
-# A session's own runtime and configuration folders: Qt warns without the
-# one, the window remembers its connection in the other.
+# A session's own runtime, configuration and state folders: Qt warns without
+# the first, the window remembers its connection in the second and keeps
+# what each write replaced in the third.
 mkdir -m 700 "$work/runtime"
 (cd "$work" && XDG_RUNTIME_DIR="$work/runtime" XDG_CONFIG_HOME="$work/config" XDG_STATE_HOME="$work/state" QT_QPA_PLATFORM=xcb LC_ALL=C.UTF-8 \
     exec "$tavrin") >"$work/tavrin.log" 2>&1 &
@@ -104,10 +105,16 @@ write_frames=(
     "rx 1B 42 29 00"
     "rx 1B 42 80 55 AA 55 AA 0D"
 )
-# The write, then the read that checks it took.
+# What the reader holds is read and kept first, then the write, then the
+# read that checks it took.
 got=$(grep -o 'rx .*' "$work/sim.log" | tail -n +7 || true)
-expected=$(printf '%s\n' "${write_frames[@]}" "${read_frames[@]}")
+expected=$(printf '%s\n' "${read_frames[@]}" "${write_frames[@]}" "${read_frames[@]}")
 [ "$got" = "$expected" ] || fail "the write sent other frames: $got"
+
+# The reader's settings from before the write are on disk, then the outcome.
+history="$work/state/tavrin/history.jsonl"
+[ "$(grep -c '"result":"pending"' "$history" || true)" = 1 ] || fail "no pending entry in $history"
+[ "$(grep -c '"result":"confirmed"' "$history" || true)" = 1 ] || fail "no confirmed entry in $history"
 
 # An ordinary run says nothing on the terminal.
 [ ! -s "$work/tavrin.log" ] || fail "tavrin printed something"

@@ -1,0 +1,522 @@
+#include "app/provisionwindow.h"
+
+#include "link/devicemonitor.h"
+#include "provision/history.h"
+
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QCloseEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QJsonDocument>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSaveFile>
+#include <QShortcut>
+#include <QStyle>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+enum Column { IdentityColumn, PathColumn, FirmwareColumn, ResultColumn, ReasonColumn, ColumnCount };
+
+const char LiveStatusProperty[] = "tavrinLiveStatus";
+
+// A label that assistive technology takes for a status line, so that what
+// it says next is read out without the user going to it.
+class LiveStatusAccessible : public QAccessibleWidget
+{
+public:
+    explicit LiveStatusAccessible(QWidget *label)
+        : QAccessibleWidget(label, QAccessible::StatusBar)
+    {
+    }
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Name || t == QAccessible::Value)
+            return static_cast<QLabel *>(widget())->text();
+        return QAccessibleWidget::text(t);
+    }
+};
+
+QAccessibleInterface *liveStatusFactory(const QString &, QObject *object)
+{
+    if (object && object->isWidgetType() && object->property(LiveStatusProperty).toBool()
+        && qobject_cast<QLabel *>(object))
+        return new LiveStatusAccessible(static_cast<QWidget *>(object));
+    return nullptr;
+}
+
+QLabel *liveStatusLabel(QWidget *parent)
+{
+    static const bool installed = [] {
+        QAccessible::installFactory(liveStatusFactory);
+        return true;
+    }();
+    Q_UNUSED(installed);
+    auto *label = new QLabel(parent);
+    label->setProperty(LiveStatusProperty, true);
+    return label;
+}
+
+QString valueText(const QJsonValue &value)
+{
+    if (value.isBool())
+        return value.toBool() ? QStringLiteral("on") : QStringLiteral("off");
+    if (value.isDouble())
+        return QString::number(value.toInt());
+    return value.toString();
+}
+
+
+bool isFailure(ProvisionResult result)
+{
+    return result == ProvisionResult::Failed || result == ProvisionResult::Unconfirmed;
+}
+
+} // namespace
+
+ProvisionWindow::ProvisionWindow(History *history, DeviceMonitor *monitor, FormSettings formSettings,
+                                 QWidget *parent)
+    : QWidget(parent, Qt::Window)
+    , m_history(history)
+    , m_formSettings(std::move(formSettings))
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("Provision Readers"));
+    setObjectName(QStringLiteral("provisionWindow"));
+    build();
+    if (monitor) {
+        connect(monitor, &DeviceMonitor::usbReaderAdded, this, &ProvisionWindow::onReaderAdded);
+        connect(monitor, &DeviceMonitor::hidNodeRemoved, this, &ProvisionWindow::onNodeRemoved);
+    }
+    listAttached();
+    updateCount();
+    updateControls();
+}
+
+ProvisionWindow::~ProvisionWindow() = default;
+
+void ProvisionWindow::build()
+{
+    auto *layout = new QVBoxLayout(this);
+
+    auto *source = new QFormLayout;
+    m_fromFile = new QRadioButton(QStringLiteral("Settings &file:"), this);
+    m_fromFile->setObjectName(QStringLiteral("fromFile"));
+    m_path = new QLineEdit(this);
+    m_path->setObjectName(QStringLiteral("settingsPath"));
+    m_path->setAccessibleName(QStringLiteral("Settings file"));
+    m_browse = new QPushButton(QStringLiteral("&Browse..."), this);
+    m_browse->setObjectName(QStringLiteral("browse"));
+    m_browse->setAccessibleName(QStringLiteral("Browse for the settings file"));
+    auto *pathRow = new QHBoxLayout;
+    pathRow->addWidget(m_path, 1);
+    pathRow->addWidget(m_browse);
+    source->addRow(m_fromFile, pathRow);
+    m_fromForm = new QRadioButton(QStringLiteral("The settings in the f&orm"), this);
+    m_fromForm->setObjectName(QStringLiteral("fromForm"));
+    source->addRow(m_fromForm);
+    layout->addLayout(source);
+
+    auto *setsLabel = new QLabel(QStringLiteral("The settings &set:"), this);
+    m_settingsList = new QListWidget(this);
+    m_settingsList->setObjectName(QStringLiteral("settingsList"));
+    m_settingsList->setAccessibleName(QStringLiteral("The settings set"));
+    m_settingsList->setMaximumHeight(m_settingsList->fontMetrics().height() * 7);
+    setsLabel->setBuddy(m_settingsList);
+    layout->addWidget(setsLabel);
+    layout->addWidget(m_settingsList);
+
+    m_provision = new QPushButton(QStringLiteral("&Provision Attached Readers"), this);
+    m_provision->setObjectName(QStringLiteral("provisionAttached"));
+    layout->addWidget(m_provision, 0, Qt::AlignLeft);
+
+    m_count = liveStatusLabel(this);
+    m_count->setObjectName(QStringLiteral("countLabel"));
+    layout->addWidget(m_count);
+
+    auto *readersLabel = new QLabel(QStringLiteral("&Readers:"), this);
+    m_table = new QTableWidget(0, ColumnCount, this);
+    m_table->setObjectName(QStringLiteral("readersTable"));
+    m_table->setAccessibleName(QStringLiteral("Readers"));
+    m_table->setHorizontalHeaderLabels({QStringLiteral("Reader"), QStringLiteral("Path"), QStringLiteral("Firmware"),
+                                        QStringLiteral("Result"), QStringLiteral("Reason")});
+    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_table->verticalHeader()->hide();
+    m_table->horizontalHeader()->setStretchLastSection(true);
+    m_table->setWordWrap(false);
+    readersLabel->setBuddy(m_table);
+    layout->addWidget(readersLabel);
+    layout->addWidget(m_table, 1);
+
+    auto *buttons = new QHBoxLayout;
+    m_saveReport = new QPushButton(QStringLiteral("Save &Report..."), this);
+    m_saveReport->setObjectName(QStringLiteral("saveReport"));
+    m_close = new QPushButton(QStringLiteral("&Close"), this);
+    m_close->setObjectName(QStringLiteral("close"));
+    buttons->addWidget(m_saveReport);
+    buttons->addStretch(1);
+    buttons->addWidget(m_close);
+    layout->addLayout(buttons);
+
+    // Outside a dialog a button takes Enter only when told to; Enter then
+    // presses the button that has the focus, never one the user is not on.
+    for (QPushButton *b : {m_browse, m_provision, m_saveReport, m_close})
+        b->setAutoDefault(true);
+    setTabOrder(m_fromFile, m_path);
+    setTabOrder(m_path, m_browse);
+    setTabOrder(m_browse, m_fromForm);
+    setTabOrder(m_fromForm, m_settingsList);
+    setTabOrder(m_settingsList, m_provision);
+    setTabOrder(m_provision, m_table);
+    setTabOrder(m_table, m_saveReport);
+    setTabOrder(m_saveReport, m_close);
+
+    connect(m_fromFile, &QRadioButton::clicked, this, [this] { useFile(m_path->text()); });
+    connect(m_fromForm, &QRadioButton::clicked, this, &ProvisionWindow::useForm);
+    connect(m_path, &QLineEdit::returnPressed, this, [this] { useFile(m_path->text()); });
+    connect(m_browse, &QPushButton::clicked, this, &ProvisionWindow::browse);
+    connect(m_provision, &QPushButton::clicked, this, &ProvisionWindow::provisionAttached);
+    connect(m_saveReport, &QPushButton::clicked, this, &ProvisionWindow::chooseAndSaveReport);
+    connect(m_close, &QPushButton::clicked, this, &QWidget::close);
+    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, &QWidget::close);
+
+    m_fromFile->setChecked(true);
+    refuseSettings({QStringLiteral("No settings chosen: name a settings file, or take the settings in the form.")});
+    resize(760, 520);
+}
+
+bool ProvisionWindow::useFile(const QString &path)
+{
+    m_fromFile->setChecked(true);
+    m_path->setText(path);
+    if (path.isEmpty()) {
+        refuseSettings({QStringLiteral("No settings file named.")});
+        return false;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        refuseSettings({QStringLiteral("%1 could not be opened: %2").arg(path, file.errorString())});
+        return false;
+    }
+    // One byte more than a settings file may have tells one that is longer.
+    takeSettings(file.read(MaxSettingsFileBytes + 1), path);
+    return m_patch.has_value();
+}
+
+void ProvisionWindow::useForm()
+{
+    m_fromForm->setChecked(true);
+    takeSettings(QJsonDocument(settingsToJson(m_formSettings())).toJson(QJsonDocument::Compact), QString());
+}
+
+void ProvisionWindow::takeSettings(const QByteArray &json, const QString &origin)
+{
+    QStringList errors;
+    // A bench takes USB readers only.
+    std::optional<SettingsPatch> patch = parseSettingsPatch(json, WriteTransport::Hid, &errors);
+    if (!patch) {
+        if (!origin.isEmpty())
+            errors.prepend(QStringLiteral("The settings in %1 are not used:").arg(origin));
+        refuseSettings(errors);
+        return;
+    }
+    m_settingsList->clear();
+    const QJsonObject object = QJsonDocument::fromJson(json).object();
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        if (it.key() != QLatin1String("firmware"))
+            m_settingsList->addItem(QStringLiteral("%1: %2").arg(it.key(), valueText(it.value())));
+    }
+    if (m_settingsList->count() == 0)
+        m_settingsList->addItem(QStringLiteral("Nothing: every reader is left as it is."));
+    m_patch = std::move(patch);
+    // Readers already in hand finish with the settings they started with.
+    m_runner.reset();
+    updateControls();
+}
+
+void ProvisionWindow::refuseSettings(const QStringList &why)
+{
+    m_patch.reset();
+    m_settingsList->clear();
+    m_settingsList->addItems(why);
+    updateControls();
+}
+
+void ProvisionWindow::listAttached()
+{
+    for (const ProvisionTarget &target : attachedUsbReaders()) {
+        m_rows.append({target, RowState::Attached, std::nullopt});
+        showRow(int(m_rows.size()) - 1);
+    }
+}
+
+void ProvisionWindow::provisionAttached()
+{
+    if (!m_patch)
+        return;
+    for (int row = 0; row < m_rows.size(); ++row) {
+        if (m_rows.at(row).state == RowState::Attached)
+            start(row);
+    }
+    updateControls();
+}
+
+void ProvisionWindow::onReaderAdded(const QString &node)
+{
+    if (rowOf(node, RowState::Working) >= 0)
+        return;
+    // Enumeration asks udev for its identity; a reader it does not list
+    // (gone again already) still gets its row, whose open then fails.
+    ProvisionTarget target;
+    target.where = node;
+    target.identity = {node, ReaderIdentity::Basis::DevicePath};
+    for (const ProvisionTarget &attached : attachedUsbReaders()) {
+        if (attached.where == node)
+            target = attached;
+    }
+    // A reader listed as waiting that comes again is still the one row.
+    int row = rowOf(node, RowState::Attached);
+    if (row < 0) {
+        m_rows.append({target, RowState::Attached, std::nullopt});
+        row = int(m_rows.size()) - 1;
+    }
+    showRow(row);
+    if (m_patch)
+        start(row);
+    updateControls();
+}
+
+void ProvisionWindow::onNodeRemoved(const QString &node)
+{
+    // A reader in hand fails by itself, with the reason; one that waited is
+    // simply no longer there to be written.
+    const int row = rowOf(node, RowState::Attached);
+    if (row < 0)
+        return;
+    m_rows[row].state = RowState::Gone;
+    showRow(row);
+    announceRow(row);
+    updateControls();
+}
+
+void ProvisionWindow::start(int row)
+{
+    if (!m_runner) {
+        WriteOptions options;
+        options.history = m_history;
+        // No question on a bench: without the history nothing is written.
+        m_runner = std::make_unique<ProvisionRunner>(*m_patch, options);
+        connect(m_runner.get(), &ProvisionRunner::finished, this, &ProvisionWindow::onFinished);
+        connect(m_runner.get(), &ProvisionRunner::idle, this, &ProvisionWindow::onIdle);
+    }
+    m_rows[row].state = RowState::Working;
+    showRow(row);
+    announceRow(row);
+    m_runner->start(m_rows.at(row).target);
+}
+
+void ProvisionWindow::onFinished(const ProvisionRecord &record)
+{
+    const int row = rowOf(record.path, RowState::Working);
+    if (row < 0)
+        return;
+    m_rows[row].state = RowState::Done;
+    m_rows[row].record = record;
+    showRow(row);
+    announceRow(row);
+    updateCount();
+}
+
+void ProvisionWindow::onIdle()
+{
+    updateControls();
+    if (m_closeWhenIdle && busy() == 0)
+        close();
+}
+
+int ProvisionWindow::busy() const
+{
+    int n = 0;
+    for (const Row &r : m_rows)
+        n += r.state == RowState::Working ? 1 : 0;
+    return n;
+}
+
+int ProvisionWindow::rowOf(const QString &path, RowState state) const
+{
+    for (int row = int(m_rows.size()) - 1; row >= 0; --row) {
+        if (m_rows.at(row).target.where == path && m_rows.at(row).state == state)
+            return row;
+    }
+    return -1;
+}
+
+void ProvisionWindow::showRow(int row)
+{
+    if (row >= m_table->rowCount())
+        m_table->setRowCount(row + 1);
+    const Row &r = m_rows.at(row);
+    const auto set = [this, row](int column, const QString &text) {
+        QTableWidgetItem *item = m_table->item(row, column);
+        if (!item) {
+            item = new QTableWidgetItem;
+            m_table->setItem(row, column, item);
+        }
+        item->setText(text);
+        item->setToolTip(text);
+        return item;
+    };
+    set(IdentityColumn, r.record ? r.record->reader.id : r.target.identity.id);
+    set(PathColumn, r.target.where);
+    set(FirmwareColumn, r.record ? r.record->firmware : QString());
+    QString state = QStringLiteral("attached");
+    if (r.state == RowState::Working)
+        state = QStringLiteral("in progress");
+    else if (r.state == RowState::Gone)
+        state = QStringLiteral("unplugged");
+    QTableWidgetItem *result = set(ResultColumn, r.record ? resultText(r.record->result) : state);
+    set(ReasonColumn, r.record ? r.record->reason
+                               : r.state == RowState::Gone ? QStringLiteral("Pulled out before it was provisioned.")
+                                                           : QString());
+    // A failure is told by its word, an icon and weight, never by colour alone.
+    const bool failed = r.record && isFailure(r.record->result);
+    QIcon icon;
+    if (failed)
+        icon = style()->standardIcon(QStyle::SP_MessageBoxCritical);
+    else if (r.record)
+        icon = style()->standardIcon(QStyle::SP_DialogApplyButton);
+    result->setIcon(icon);
+    QFont font = m_table->font();
+    font.setBold(failed);
+    for (int column = 0; column < ColumnCount; ++column)
+        m_table->item(row, column)->setFont(font);
+    for (int column : {IdentityColumn, PathColumn, FirmwareColumn, ResultColumn})
+        m_table->resizeColumnToContents(column);
+}
+
+void ProvisionWindow::announceRow(int row)
+{
+    // Item views tell assistive technology of new rows, not of a cell whose
+    // text changed: the result is a row's news.
+    QAccessibleInterface *table = QAccessible::queryAccessibleInterface(m_table);
+    if (!table || !table->tableInterface())
+        return;
+    for (int column : {ResultColumn, ReasonColumn}) {
+        QAccessibleInterface *cell = table->tableInterface()->cellAt(row, column);
+        if (!cell)
+            continue;
+        QAccessibleEvent event(m_table, QAccessible::NameChanged);
+        event.setChild(table->indexOfChild(cell));
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
+QList<ProvisionRecord> ProvisionWindow::records() const
+{
+    QList<ProvisionRecord> done;
+    for (const Row &r : m_rows) {
+        if (r.record)
+            done.append(*r.record);
+    }
+    return done;
+}
+
+QString ProvisionWindow::countText() const
+{
+    return m_count->text();
+}
+
+void ProvisionWindow::updateCount()
+{
+    int confirmed = 0;
+    int failed = 0;
+    int already = 0;
+    int unconfirmed = 0;
+    for (const ProvisionRecord &r : records()) {
+        confirmed += r.result == ProvisionResult::Confirmed ? 1 : 0;
+        failed += r.result == ProvisionResult::Failed ? 1 : 0;
+        already += r.result == ProvisionResult::AlreadySet ? 1 : 0;
+        unconfirmed += r.result == ProvisionResult::Unconfirmed ? 1 : 0;
+    }
+    QString text = QStringLiteral("%1 confirmed, %2 failed, %3 already set").arg(confirmed).arg(failed).arg(already);
+    // Written but never read back is no success: it is counted on its own.
+    if (unconfirmed > 0)
+        text += QStringLiteral(", %1 unconfirmed").arg(unconfirmed);
+    if (m_count->text() == text)
+        return;
+    m_count->setText(text);
+    QAccessibleEvent event(m_count, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&event);
+}
+
+void ProvisionWindow::updateControls()
+{
+    bool waiting = false;
+    for (const Row &r : m_rows)
+        waiting = waiting || r.state == RowState::Attached;
+    m_provision->setEnabled(m_patch && waiting);
+    // The settings stay put while readers are being written with them.
+    const bool idle = busy() == 0;
+    for (QWidget *w : std::initializer_list<QWidget *>{m_fromFile, m_fromForm, m_path, m_browse})
+        w->setEnabled(idle);
+    m_saveReport->setEnabled(!records().isEmpty());
+}
+
+void ProvisionWindow::browse()
+{
+    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Settings File"), m_path->text(),
+                                                      QStringLiteral("Settings (*.json);;All files (*)"));
+    if (!path.isEmpty())
+        useFile(path);
+}
+
+bool ProvisionWindow::saveReportTo(const QString &path, QString *error)
+{
+    QByteArray lines;
+    for (const ProvisionRecord &r : records())
+        lines += QJsonDocument(r.toJson()).toJson(QJsonDocument::Compact) + '\n';
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(lines) == lines.size() && file.commit())
+        return true;
+    if (error)
+        *error = file.errorString();
+    return false;
+}
+
+void ProvisionWindow::chooseAndSaveReport()
+{
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save Report"), QStringLiteral("bench.jsonl"),
+                                                      QStringLiteral("JSON Lines (*.jsonl);;All files (*)"));
+    if (path.isEmpty())
+        return;
+    QString error;
+    if (!saveReportTo(path, &error))
+        QMessageBox::warning(this, QStringLiteral("Save Report"),
+                             QStringLiteral("The report could not be saved to %1: %2").arg(path, error));
+}
+
+void ProvisionWindow::closeEvent(QCloseEvent *event)
+{
+    // A reader half written is worse than a window that closes a moment
+    // later: the readers in hand finish first.
+    if (busy() > 0) {
+        m_closeWhenIdle = true;
+        m_count->setText(QStringLiteral("Closing once the %1 readers in hand are done.").arg(busy()));
+        event->ignore();
+        return;
+    }
+    event->accept();
+    emit closed();
+}
