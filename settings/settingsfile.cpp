@@ -158,9 +158,17 @@ QStringList keyCodeTextProblems(const QString &field, const QString &text, Write
     // A text is taken when its codes come back as the same text over the
     // transport: as the window shows them, or (in a file) in settingsToJson's
     // notation.
+    // Older files spell 0x00 "[NUL]"; it stands for the form's "[NULL]".
+    QString asShown = text;
+    if (file) {
+        for (auto token = tokens.crbegin(); token != tokens.crend(); ++token) {
+            if (token->name && text.mid(token->position, token->length) == QLatin1String("[NUL]"))
+                asShown.replace(token->position, token->length, QStringLiteral("[NULL]"));
+        }
+    }
     const QByteArray codes = encodeKeyCodes(text);
-    if (text == (serial ? decodeSerialKeyCodes(codes) : decodeKeyCodes(codes))
-        || (file && text == roundTripKeyCodesText(codes, serial)))
+    if (asShown == (serial ? decodeSerialKeyCodes(codes) : decodeKeyCodes(codes))
+        || (file && asShown == roundTripKeyCodesText(codes, serial)))
         return problems;
 
     // Name the first character that does not come back: one that no form

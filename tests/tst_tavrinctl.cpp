@@ -321,11 +321,11 @@ void TavrinctlTest::invalidInputIsRefusedWithNothingSent_data()
     QTest::newRow("number for a text") << write << QByteArray(R"({"preamble": 13})") << QStringList();
     QTest::newRow("text for a boolean") << write << QByteArray(R"({"buzzer": "yes"})") << QStringList();
     QTest::newRow("number above 255") << write << QByteArray(R"({"outputLength": 256})") << QStringList();
-    QTest::newRow("negative number") << write << QByteArray(R"({"outputStart": -1})") << QStringList();
+    QTest::newRow("below -128") << write << QByteArray(R"({"outputStart": -129})") << QStringList();
     QTest::newRow("fraction") << write << QByteArray(R"({"outputStart": 2.5})") << QStringList();
     QTest::newRow("unknown country") << write << QByteArray(R"({"keyboardCountry": "Spain"})") << QStringList();
     QTest::newRow("too many key codes")
-        << write << QByteArray(R"({"removeData": ")") + QByteArray(61, 'A') + QByteArray("\"}") << QStringList();
+        << write << QByteArray(R"({"removeData": ")") + QByteArray(32, 'A') + QByteArray("\"}") << QStringList();
     QTest::newRow("country over serial")
         << QStringList{"write", "--port", "/dev/tavrin-unused", "-"} << QByteArray(R"({"keyboardCountry": "USA"})") << QStringList();
     QTest::newRow("no file") << QStringList{"write"} << QByteArray() << QStringList();
