@@ -15,6 +15,9 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QAbstractItemView>
+#include <QAction>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -88,6 +91,8 @@ private slots:
     void pickedNullIsZero();
     void formNotReadFromThisReaderAsks_data();
     void formNotReadFromThisReaderAsks();
+    void loadSettingsOnlyWhileConnected_data();
+    void loadSettingsOnlyWhileConnected();
     void serialWriteFailureIsReported();
     void readThenWriteHandsEverySettingBack_data();
     void readThenWriteHandsEverySettingBack();
@@ -477,6 +482,60 @@ void WriteSettingsTest::formNotReadFromThisReaderAsks()
     clickSet();
     QTRY_COMPARE(model->settingsDoneCount(), 2);
     QCOMPARE(boxes->texts(), QStringList{WriteOk});
+}
+
+void WriteSettingsTest::loadSettingsOnlyWhileConnected_data()
+{
+    addTransportRows();
+}
+
+void WriteSettingsTest::loadSettingsOnlyWhileConnected()
+{
+    QFETCH(bool, serial);
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("reader.json"));
+    QFile out(file);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write(R"({"outputStart": 7, "preamble": "[NUL]X", "keyboardCountry": "German"})");
+    out.close();
+
+    {
+        MainWindow idle;
+        auto *load = idle.findChild<QAction *>(QStringLiteral("actionLoadSettings"));
+        QVERIFY(load);
+        QVERIFY(!load->isEnabled());
+        QVERIFY2(load->statusTip().contains(QStringLiteral("Connect a reader first")), qPrintable(load->statusTip()));
+        QVERIFY(!idle.loadSettingsFrom(file));
+        QCOMPARE(boxes->boxes.size(), 1);
+        QCOMPARE(boxes->boxes.first().title, QStringLiteral("Load Settings"));
+        QVERIFY(widget<QLineEdit>(idle, "PreAmbleEdit")->text().isEmpty());
+        boxes->boxes.clear();
+    }
+
+    // A connect whose read failed, then the file: the form is this reader's.
+    if (serial)
+        model->faults().silent = true;
+    else
+        FakeHid::refuseAllWrites(true);
+    window = connectedWindow(serial);
+    model->faults().silent = false;
+    FakeHid::refuseAllWrites(false);
+    QVERIFY(window->findChild<QAction *>(QStringLiteral("actionLoadSettings"))->isEnabled());
+    fill(*window, {{}, "1", "2", 0, "", "", ""});
+    QVERIFY(window->loadSettingsFrom(file));
+    QCOMPARE(widget<QLineEdit>(*window, "PreAmbleEdit")->text(), QStringLiteral("[NULL]X"));
+    QCOMPARE(widget<QComboBox>(*window, "KB_cmb")->currentIndex(), serial ? 0 : 3);
+    QCOMPARE(window->statusText().contains(QStringLiteral("German is not written over serial")), serial);
+
+    clickSet();
+    QTRY_COMPARE(model->settingsDoneCount(), 1);
+    QCOMPARE(boxes->texts(), QStringList{WriteOk});
+    QCOMPARE(model->state().outputStart, quint8(7));
+    QCOMPARE(model->state().preAmble, hex("00 58"));
+    if (serial) // padded as the form's text is long
+        QCOMPARE(pty->received().mid(16, 11), hex("1B 42 21 02 00 58 00 00 00 00 00"));
+    else
+        QCOMPARE(int(model->state().kbCountry), 3);
 }
 
 void WriteSettingsTest::serialWriteFailureIsReported()
