@@ -31,6 +31,9 @@ public:
     explicit PickerWatch(QComboBox *picker)
         : QObject(picker)
     {
+        closing.setSingleShot(true);
+        closing.setInterval(0);
+        connect(&closing, &QTimer::timeout, this, [this] { open = false; });
         picker->view()->window()->installEventFilter(this);
     }
 
@@ -38,14 +41,17 @@ public:
 
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        if (event->type() == QEvent::Show)
+        if (event->type() == QEvent::Show) {
+            closing.stop();
             open = true;
-        else if (event->type() == QEvent::Hide)
-            QTimer::singleShot(0, this, [this] { open = false; });
+        } else if (event->type() == QEvent::Hide) {
+            closing.start();
+        }
         return QObject::eventFilter(watched, event);
     }
 
 private:
+    QTimer closing;
     bool open = false;
 };
 
