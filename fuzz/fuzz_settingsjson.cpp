@@ -79,9 +79,11 @@ void checkMerge(const SettingsPatch &patch, SettingsSource source)
     for (const std::optional<QString> &text : {patch.preamble, patch.postamble, patch.removeData}) {
         if (!text)
             continue;
+        // An older file's "[NUL]" comes back as the form's "[NULL]".
+        const QString written = QString(*text).replace(QStringLiteral("[NUL]"), QStringLiteral("[NULL]"));
         const QByteArray codes = encodeKeyCodes(*text);
-        FUZZ_CHECK(*text == (serial ? decodeSerialKeyCodes(codes) : decodeKeyCodes(codes))
-                   || *text == roundTripKeyCodesText(codes, serial));
+        FUZZ_CHECK(written == (serial ? decodeSerialKeyCodes(codes) : decodeKeyCodes(codes))
+                   || written == roundTripKeyCodesText(codes, serial));
     }
 }
 
