@@ -29,12 +29,7 @@ MainWindow::MainWindow(QWidget *parent)
     ui->Post_cmb->insertItems(ui->Post_cmb->count(), ControlCodeNames);
     ui->Remove_cmb->insertItems(ui->Remove_cmb->count(), ControlCodeNames);
     ui->KB_cmb->insertItems(ui->KB_cmb->count(), KbCountryNames);
-    connect(ui->Pre_cmb, qOverload<int>(&QComboBox::currentIndexChanged), this,
-            &MainWindow::Pre_selectChanged);
-    connect(ui->Post_cmb, qOverload<int>(&QComboBox::currentIndexChanged), this,
-            &MainWindow::Post_selectChanged);
-    connect(ui->Remove_cmb, qOverload<int>(&QComboBox::currentIndexChanged), this,
-            &MainWindow::Remove_selectChanged);
+    connectPickers();
 
     connect(readerLink, &ReaderLink::received, this, &MainWindow::onReadyRead);
     // Queued: the link notices a loss inside whatever call found it; the

@@ -123,6 +123,13 @@ private:
     void onLinkLost(ReaderLink::Transport transport, const QString &reason);
     // The connect button and the connection's controls as they are without one.
     void showDisconnected();
+    // True when the form was read from the connected reader, or the user
+    // says to write it there anyway.
+    bool formMayGoToThisReader();
+    // The pickers insert a name only when one is picked from the opened list.
+    void connectPickers();
+    // The File menu's Load Settings entry: only while a reader is connected.
+    void updateLoadSettingsAction();
 
     // The history's menu entries and the bench's.
     void addHistoryActions(QMenu *file);

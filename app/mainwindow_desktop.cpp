@@ -8,6 +8,7 @@
 #include "link/devicemonitor.h"
 #include "link/hiddevice.h"
 #include "link/serialports.h"
+#include "settings/nametables.h"
 #include "settings/settingsfile.h"
 
 #include <QCompleter>
@@ -21,6 +22,8 @@
 #include <QSettings>
 #include <QStatusBar>
 #include <QStringListModel>
+
+#include <utility>
 
 namespace {
 
@@ -52,6 +55,7 @@ void MainWindow::buildMenus()
     QAction *load = file->addAction(QStringLiteral("&Load Settings..."), this, &MainWindow::chooseAndLoadSettings);
     load->setObjectName(QStringLiteral("actionLoadSettings"));
     load->setShortcut(QKeySequence(QStringLiteral("Ctrl+O")));
+    updateLoadSettingsAction();
     QAction *output = file->addAction(QStringLiteral("Save &Output..."), this, &MainWindow::chooseAndSaveOutput);
     output->setObjectName(QStringLiteral("actionSaveOutput"));
     addHistoryActions(file);
@@ -167,21 +171,32 @@ bool MainWindow::loadSettingsFrom(const QString &path)
                              QStringLiteral("The settings in %1 were not loaded:\n%2").arg(path, why.join(QLatin1Char('\n'))));
         return false;
     };
+    // Loaded into the form of the reader it is meant for: a connect would
+    // read over it, and Set Status would write the reader's own values.
+    if (!readerLink->isOpen())
+        return refuse({QStringLiteral("No reader is connected: connect the reader the settings are for first.")});
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return refuse({file.errorString()});
     // One byte more than a settings file may have tells one that is longer.
     const QByteArray json = file.read(MaxSettingsFileBytes + 1);
 
-    const bool serial = readerLink->transport() == ReaderLink::Transport::Serial
-        || (!readerLink->isOpen() && form.source() == SettingsSource::Serial);
+    const bool serial = readerLink->transport() == ReaderLink::Transport::Serial;
     QStringList errors;
-    const std::optional<SettingsPatch> patch =
+    std::optional<SettingsPatch> patch =
         parseSettingsPatch(json, serial ? WriteTransport::Serial : WriteTransport::Hid, &errors, false);
     if (!patch)
         return refuse(errors);
+    QString loaded = QStringLiteral("Loaded %1: press Set Status to write it to the reader.").arg(path);
+    // The serial interface has no keyboard country; the greyed list must
+    // not show one that will not be written.
+    if (serial && patch->keyboardCountry) {
+        loaded += QStringLiteral(" Its keyboard country %1 is not written over serial.")
+                      .arg(KbCountryNames.at(*std::exchange(patch->keyboardCountry, std::nullopt)));
+    }
     form.load(*patch);
-    showStatus(QStringLiteral("Loaded %1: press Set Status to write it to the reader.").arg(path));
+    form.setThisReaders(true);
+    showStatus(loaded);
     return true;
 }
 

@@ -4,6 +4,12 @@
 
 #include "settings/nametables.h"
 
+#include <QAbstractItemView>
+#include <QAction>
+#include <QComboBox>
+#include <QEvent>
+#include <QTimer>
+
 namespace {
 
 // Inserts the picked name at the cursor, over any selection, even into a
@@ -15,7 +21,72 @@ void insertControlName(QLineEdit *edit, int index)
     edit->insert(QLatin1Char('[') + ControlCodeNames.at(index) + QLatin1Char(']'));
 }
 
+// Tells a pick from the opened list from the wheel or the arrow keys over
+// the closed picker: a combo reports both as activated, and hides its list
+// just before it reports a pick. So the list counts as open until the event
+// that hid it has been handled.
+class PickerWatch : public QObject
+{
+public:
+    explicit PickerWatch(QComboBox *picker)
+        : QObject(picker)
+    {
+        closing.setSingleShot(true);
+        closing.setInterval(0);
+        connect(&closing, &QTimer::timeout, this, [this] { open = false; });
+        picker->view()->window()->installEventFilter(this);
+    }
+
+    bool listOpen() const { return open; }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Show) {
+            closing.stop();
+            open = true;
+        } else if (event->type() == QEvent::Hide) {
+            closing.start();
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QTimer closing;
+    bool open = false;
+};
+
 } // namespace
+
+void MainWindow::connectPickers()
+{
+    const auto connectPicker = [this](QComboBox *picker, void (MainWindow::*slot)(int)) {
+        const auto *watch = new PickerWatch(picker);
+        // activated, not currentIndexChanged: the same name picked twice in
+        // a row goes in twice.
+        connect(picker, &QComboBox::activated, this, [this, watch, slot](int index) {
+            if (watch->listOpen())
+                (this->*slot)(index);
+        });
+    };
+    connectPicker(ui->Pre_cmb, &MainWindow::Pre_selectChanged);
+    connectPicker(ui->Post_cmb, &MainWindow::Post_selectChanged);
+    connectPicker(ui->Remove_cmb, &MainWindow::Remove_selectChanged);
+}
+
+void MainWindow::updateLoadSettingsAction()
+{
+    auto *load = findChild<QAction *>(QStringLiteral("actionLoadSettings"));
+    if (!load)
+        return;
+    const bool connected = readerLink->isOpen();
+    load->setEnabled(connected);
+    // The tips say why the entry is disabled.
+    const QString tip = connected
+        ? QStringLiteral("Load settings from a file into the form; Set Status writes them to the reader.")
+        : QStringLiteral("Connect a reader first: a settings file is loaded into the form of the reader it is for.");
+    load->setStatusTip(tip);
+    load->setToolTip(tip);
+}
 
 void MainWindow::PreAmbleEnableClick()
 {

@@ -42,8 +42,14 @@ void MainWindow::ConnectClick()
         return;
     }
     showStatus(StatusMessages::connected(link));
+    // The button says what a click does now, whatever the read below does.
+    ui->ConnectBut->setText(QStringLiteral("Disconnect"));
     ui->ChangeModeBut->setText(usb ? QStringLiteral("to Serial") : QStringLiteral("to USB KB"));
     ui->CodeType_lbl->setText(QStringLiteral("ASCII Code"));
+    // Whatever the form holds came from no reader on this connection; only
+    // the read can make it this one's.
+    form.setThisReaders(false);
+    updateLoadSettingsAction();
     GetIBTValue();
 
     // The read's message box runs an event loop; a connection lost meanwhile
@@ -53,7 +59,6 @@ void MainWindow::ConnectClick()
 
     statusPolled = false;
     settingsLoaded = false;
-    ui->ConnectBut->setText(QStringLiteral("Disconnect"));
     SetIButtonControlsEnabled(true);
     rememberConnection();
 }
@@ -81,6 +86,7 @@ void MainWindow::showDisconnected()
 {
     ui->ConnectBut->setText(QStringLiteral("Connect Device"));
     SetIButtonControlsEnabled(false);
+    updateLoadSettingsAction();
     showStatus(StatusMessages::notConnected());
 }
 

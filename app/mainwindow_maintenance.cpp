@@ -63,6 +63,19 @@ void MainWindow::ChangeModeClick()
     close();
 }
 
+namespace {
+
+bool confirmFirmwareUpdate(const QString &program)
+{
+    return QMessageBox::question(nullptr, QStringLiteral("FW Update"),
+                                 QStringLiteral("The reader will be put into its programming mode and %1 run. Go on?")
+                                     .arg(program),
+                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton)
+        == QMessageBox::Yes;
+}
+
+} // namespace
+
 void MainWindow::FWUpdateClick()
 {
     const QString program = Platform::firmwareWriterProgram();
@@ -73,6 +86,11 @@ void MainWindow::FWUpdateClick()
         tellUser(QStringLiteral("Firmware Update"), writerMissingText(*problem, program));
         return;
     }
+    // The box runs an event loop: a connection lost meanwhile has no reader
+    // to put into its programming mode.
+    const ReaderLink::Transport transport = readerLink->transport();
+    if (!confirmFirmwareUpdate(program) || readerLink->transport() != transport)
+        return;
     if (!Maintenance::enterProgrammingMode(*readerLink)) {
         tellUser(QStringLiteral("ISP Mode"),
                  QStringLiteral("Can't send ISP mode command to device, please check your iButton device!!"));
@@ -84,9 +102,9 @@ void MainWindow::FWUpdateClick()
     Platform::sleepMs(WriterStartPauseMs);
 
     std::unique_ptr<BusyIndicator> busy;
-    const WriterRun run = runFirmwareWriter(program, [this, &busy](bool running) {
+    const WriterRun run = runFirmwareWriter(program, [this, &busy](bool running, const StopWriter &stop) {
         if (running) {
-            busy = std::make_unique<BusyIndicator>(this);
+            busy = std::make_unique<BusyIndicator>(this, stop);
             busy->show();
         } else {
             busy->finish();
@@ -97,13 +115,15 @@ void MainWindow::FWUpdateClick()
         tellUser(QStringLiteral("Firmware Update"), writerMissingText(run.errorText, program));
         return;
     }
-    // The writer reports its own outcome; its exit code follows no known
-    // convention and is not looked at.
-    qCDebug(lcApp, "FWUpdate success");
-    // A crashed writer could not tell the user anything, and the reader is
-    // left in its programming mode.
-    if (run.exitStatus == QProcess::CrashExit)
-        tellUser(QStringLiteral("Firmware Update"),
-                 QStringLiteral("The firmware writer stopped unexpectedly. The iButton device may still be "
-                                "in its programming mode; run the firmware update again."));
+    // Exit status 0 is the only end that says the writer did its work.
+    qCDebug(lcApp, run.succeeded() ? "FWUpdate success" : "FWUpdate fail");
+    if (run.succeeded()) {
+        tellUser(QStringLiteral("FW Update"),
+                 writerEndText(run) + QStringLiteral(" Connect the reader again once it has restarted."));
+        return;
+    }
+    tellUser(QStringLiteral("FW Update"),
+             writerEndText(run)
+                 + QStringLiteral(" The firmware may not have been written: the iButton device may still be in "
+                                  "its programming mode. Run the firmware update again."));
 }

@@ -55,11 +55,13 @@ void MainWindow::GetIBTValue()
                 ui->KB_cmb->setDisabled(true);
         });
         if (!reply) {
+            form.setThisReaders(false);
             showReadBox(StatusFailText);
             return;
         }
         const std::optional<ReaderSettings> shown = ParseSerialReply(*reply);
         const std::optional<SettingsRead::Step> missing = SettingsRead::firstMissingBlock(*shown);
+        form.setThisReaders(!missing);
         showReadBox(missing ? failText(*missing) : ReadOkText);
         return;
     }
@@ -70,6 +72,8 @@ void MainWindow::GetIBTValue()
     // so a read that fails half-way leaves the earlier ones shown.
     const SettingsRead::HidResult result =
         SettingsRead::overHid(link, [this](SettingsRead::Step, const ReaderSettings &decoded) { form.apply(decoded); });
+    // Half a read leaves a form that is partly another reader's.
+    form.setThisReaders(!result.failedAt);
     showReadBox(result.failedAt ? failText(*result.failedAt) : ReadOkText);
 }
 

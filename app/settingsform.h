@@ -48,6 +48,12 @@ public:
     // How the last read showed its values (the serial read has no symbols).
     SettingsSource source() const { return m_source; }
 
+    // Whether the form holds the connected reader's settings: a complete
+    // read from it, a file loaded while connected to it, or the user's word.
+    // Any connect or failed read makes it no reader's until one of those.
+    bool isThisReaders() const { return m_thisReaders; }
+    void setThisReaders(bool on) { m_thisReaders = on; }
+
 private:
     struct Shown
     {
@@ -57,6 +63,7 @@ private:
 
     Ui::MainWindow &ui;
     SettingsSource m_source = SettingsSource::Hid;
+    bool m_thisReaders = false;
     std::optional<QByteArray> m_firmware;
     std::optional<Shown> preAmble, postAmble, removeData;
     // The index KB_cmb showed for the byte a read delivered.

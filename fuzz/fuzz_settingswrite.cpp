@@ -5,6 +5,7 @@
 #include "fuzzsupport.h"
 #include "link/commandframe.h"
 #include "settings/keycodes.h"
+#include "settings/settingsfile.h"
 #include "settings/settingswrite.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -60,6 +61,17 @@ void checkSequence(const SettingsWriteRequest &r, WriteTransport transport)
     const QString refusal = sequence.refusalText();
     FUZZ_CHECK(overlong.isEmpty() == refusal.isEmpty());
     FuzzSupport::consume(refusal);
+    // A form the window lets through fits its frames, and a read shows each
+    // of its texts as it was typed.
+    const QStringList problems = writeRequestProblems(r, transport);
+    FuzzSupport::consume(problems.join(QString()));
+    if (problems.isEmpty()) {
+        FUZZ_CHECK(overlong.isEmpty());
+        for (const QString *typed : {&r.preAmble, &r.postAmble, &r.removeData}) {
+            const QByteArray codes = encodeKeyCodes(*typed);
+            FUZZ_CHECK(*typed == (transport == WriteTransport::Serial ? decodeSerialKeyCodes(codes) : decodeKeyCodes(codes)));
+        }
+    }
 
     QList<QByteArray> sent;
     const int accepted = sequence.run([&](const QByteArray &frame) {

@@ -4,11 +4,16 @@
 #include <QFileInfo>
 #include <QEventLoop>
 
-WriterRun runFirmwareWriter(const QString &program, const std::function<void(bool)> &running)
+WriterRun runFirmwareWriter(const QString &program, const std::function<void(bool, const StopWriter &)> &running)
 {
     QProcess process;
+    // Nobody answers a writer's questions: it reads the end of its input.
+    process.setStandardInputFile(QProcess::nullDevice());
+    // Unread pipes fill up and stall a talkative writer for good.
+    process.setProcessChannelMode(QProcess::ForwardedChannels);
     QEventLoop loop;
     bool ended = false;
+    bool stopped = false;
     QObject::connect(&process, &QProcess::finished, &loop, [&ended, &loop] {
         ended = true;
         loop.quit();
@@ -21,18 +26,24 @@ WriterRun runFirmwareWriter(const QString &program, const std::function<void(boo
             loop.quit();
         }
     });
+    const StopWriter stop = [&process, &stopped] {
+        if (process.state() == QProcess::NotRunning)
+            return;
+        stopped = true;
+        process.kill();
+    };
 
     process.start(program, QStringList(), QIODevice::ReadWrite);
     if (process.state() == QProcess::NotRunning)
         ended = true;
     if (!ended) {
         if (running)
-            running(true);
+            running(true, stop);
         // A quit that came before exec() would be lost; hence the flag.
         while (!ended)
             loop.exec();
         if (running)
-            running(false);
+            running(false, stop);
     }
 
     WriterRun run;
@@ -41,9 +52,21 @@ WriterRun runFirmwareWriter(const QString &program, const std::function<void(boo
         return run;
     }
     run.started = true;
+    run.stopped = stopped;
     run.exitStatus = process.exitStatus();
     run.exitCode = process.exitCode();
     return run;
+}
+
+QString writerEndText(const WriterRun &run)
+{
+    if (!run.started)
+        return {};
+    if (run.stopped)
+        return QStringLiteral("The firmware writer was stopped before it ended.");
+    if (run.exitStatus == QProcess::CrashExit)
+        return QStringLiteral("The firmware writer was killed or crashed before it ended.");
+    return QStringLiteral("The firmware writer ended with exit status %1.").arg(run.exitCode);
 }
 
 QString firmwareWriterLocation(const QString &program)

@@ -61,6 +61,11 @@ quint8 controlCodeFromName(const QString &name)
     return 0x00;
 }
 
+bool isControlCodeName(const QString &name)
+{
+    return ControlCodeNames.contains(name);
+}
+
 QList<KeyCodeToken> keyCodeTokens(const QString &text)
 {
     const char16_t open = u'[';
@@ -73,9 +78,12 @@ QList<KeyCodeToken> keyCodeTokens(const QString &text)
             // and never one whose first two characters hold a bracket.
             const bool bracketInside = isAt(text, i + 1, open) || isAt(text, i + 2, open)
                 || isAt(text, i + 1, close) || isAt(text, i + 2, close);
+            // "NULL" is the one name of four: the pickers offer it and a
+            // read shows 0x00 as it, so it must mean 0x00 when written.
             const qsizetype nameLength = bracketInside ? 0
                 : isAt(text, i + 3, close)             ? 2
                 : isAt(text, i + 4, close)             ? 3
+                : isAt(text, i + 5, close) && text.mid(i + 1, 4) == ControlCodeNames.at(0) ? 4
                                                        : 0;
             if (nameLength > 0) {
                 tokens.append({i, nameLength + 2, controlCodeFromName(text.mid(i + 1, nameLength)), true});
@@ -122,8 +130,6 @@ QString roundTripKeyCodesText(const QByteArray &codes, bool serialForm)
             const QString shown = decode(one, !serialForm);
             if (!(c == '[' && replaceOpenBrackets) && encodeKeyCodes(shown) == one)
                 text += shown;
-            else if (c == 0x00)
-                text += QStringLiteral("[NUL]"); // not a name in the table: encodes to 0x00
             else
                 text += QChar(char16_t(0x0100 | c));
         }

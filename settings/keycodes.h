@@ -10,8 +10,11 @@
 // other byte as its character in the code page of TextCodec.
 
 // The control code named name (exact, case-sensitive) among 0x01..0x1F;
-// 0x00 when none matches. "NULL" is not looked up.
+// 0x00 when none matches. "NULL" is not looked up: it is 0x00 anyway.
 quint8 controlCodeFromName(const QString &name);
+
+// Whether name (without its brackets) is one of the 32 control-code names.
+bool isControlCodeName(const QString &name);
 
 // Which string is being encoded; only the preamble is traced ("PreVal=%x").
 enum class KeyCodeTrace { Off, PreAmble };
@@ -41,8 +44,8 @@ QString decodeSerialKeyCodes(const QByteArray &codes);
 // A text that encodeKeyCodes turns back into exactly these codes, for tools
 // that store settings as text and must not change them on the way back. It
 // reads like the USB form (or the serial form) wherever that text would come
-// back unchanged; codes it would not keep (0x00 shows as "[NULL]", which is
-// six characters; bytes whose character encodes to another code; a "[" that
-// would open a name) get stand-ins: "[NUL]" for 0x00, otherwise the character
-// U+0100 + code, whose low eight bits are the code.
+// back unchanged; codes it would not keep (bytes whose character encodes to
+// another code; a "[" that would open a name) get the stand-in U+0100 + code,
+// whose low eight bits are the code. Files written before "[NULL]" meant
+// 0x00 hold "[NUL]" for it, which still encodes to 0x00 as an unknown name.
 QString roundTripKeyCodesText(const QByteArray &codes, bool serialForm = false);

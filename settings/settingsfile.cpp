@@ -130,32 +130,45 @@ QStringList topLevelKeys(const QByteArray &json)
     return keys;
 }
 
-// Why a key-code text cannot be written as it stands, one line a problem.
-// A text is taken when its codes come back as the same text over the
-// transport: as the window shows them, or in settingsToJson's notation.
-QStringList textProblems(const QString &field, const QString &text, WriteTransport transport)
+} // namespace
+
+QStringList keyCodeTextProblems(const QString &field, const QString &text, WriteTransport transport,
+                                TextNotation notation)
 {
     QStringList problems;
     const bool serial = transport == WriteTransport::Serial;
+    const bool file = notation == TextNotation::File;
     const QList<KeyCodeToken> tokens = keyCodeTokens(text);
     if (tokens.size() > WriteLimits::BlockCodes)
-        problems << QStringLiteral("\"%1\" is %2 key codes long; at most %3 fit in one frame")
+        problems << QStringLiteral("%1 is %2 key codes long; a read shows at most %3")
                         .arg(field)
                         .arg(tokens.size())
                         .arg(WriteLimits::BlockCodes);
     for (const KeyCodeToken &token : tokens) {
         const QString written = text.mid(token.position, token.length);
-        if (token.name && token.code == 0 && written != QLatin1String("[NUL]"))
-            problems << QStringLiteral("\"%1\": %2 at character %3 is not a control-code name")
+        if (token.name && !isControlCodeName(written.mid(1, written.size() - 2))
+            && !(file && written == QLatin1String("[NUL]")))
+            problems << QStringLiteral("%1: %2 at character %3 is not a control-code name")
                             .arg(field, quotedForMessage(written))
                             .arg(token.position + 1);
     }
     if (!problems.isEmpty())
         return problems;
 
+    // A text is taken when its codes come back as the same text over the
+    // transport: as the window shows them, or (in a file) in settingsToJson's
+    // notation.
+    // Older files spell 0x00 "[NUL]"; it stands for the form's "[NULL]".
+    QString asShown = text;
+    if (file) {
+        for (auto token = tokens.crbegin(); token != tokens.crend(); ++token) {
+            if (token->name && text.mid(token->position, token->length) == QLatin1String("[NUL]"))
+                asShown.replace(token->position, token->length, QStringLiteral("[NULL]"));
+        }
+    }
     const QByteArray codes = encodeKeyCodes(text);
-    if (text == (serial ? decodeSerialKeyCodes(codes) : decodeKeyCodes(codes))
-        || text == roundTripKeyCodesText(codes, serial))
+    if (asShown == (serial ? decodeSerialKeyCodes(codes) : decodeKeyCodes(codes))
+        || (file && asShown == roundTripKeyCodesText(codes, serial)))
         return problems;
 
     // Name the first character that does not come back: one that no form
@@ -164,8 +177,9 @@ QStringList textProblems(const QString &field, const QString &text, WriteTranspo
         const QByteArray one(1, char(code));
         return serial ? decodeSerialKeyCodes(one) : decodeKeyCodes(one);
     };
-    const auto isStandIn = [](const QString &written, quint8 code) {
-        return written == QChar(char16_t(0x0100 | code)) || (code == 0 && written == QLatin1String("[NUL]"));
+    const auto isStandIn = [file](const QString &written, quint8 code) {
+        return file
+            && (written == QChar(char16_t(0x0100 | code)) || (code == 0 && written == QLatin1String("[NUL]")));
     };
     const KeyCodeToken *culprit = nullptr;
     for (const KeyCodeToken &token : tokens) {
@@ -179,10 +193,10 @@ QStringList textProblems(const QString &field, const QString &text, WriteTranspo
     }
     const QString over = serial ? QStringLiteral("over serial") : QStringLiteral("over USB");
     if (!culprit) {
-        problems << QStringLiteral("\"%1\" would not come back as written %2").arg(field, over);
+        problems << QStringLiteral("%1 would not come back as written %2").arg(field, over);
         return problems;
     }
-    problems << QStringLiteral("\"%1\": %2 at character %3 would be sent as %4 and read back %5 as %6")
+    problems << QStringLiteral("%1: %2 at character %3 would be sent as %4 and read back %5 as %6")
                     .arg(field, quotedForMessage(text.mid(culprit->position, culprit->length)))
                     .arg(culprit->position + 1)
                     .arg(QString::fromLatin1(QByteArray(1, char(culprit->code)).toHex().toUpper()), over,
@@ -190,7 +204,44 @@ QStringList textProblems(const QString &field, const QString &text, WriteTranspo
     return problems;
 }
 
-} // namespace
+std::optional<QString> outputNumberProblem(const QString &field, std::optional<double> number)
+{
+    if (!number || !std::isfinite(*number) || *number != std::floor(*number))
+        return QStringLiteral("%1 must be a whole number from %2 to %3").arg(field).arg(MinOutputValue).arg(MaxOutputValue);
+    if (*number < MinOutputValue || *number > MaxOutputValue)
+        return QStringLiteral("%1 is %2, outside %3 to %4").arg(field).arg(*number).arg(MinOutputValue).arg(MaxOutputValue);
+    return std::nullopt;
+}
+
+QStringList writeRequestProblems(const SettingsWriteRequest &request, WriteTransport transport)
+{
+    QStringList problems;
+    const auto number = [&problems](const QString &label, const QString &text) {
+        bool ok = false;
+        const qlonglong value = text.toLongLong(&ok, 10);
+        if (const std::optional<QString> why =
+                outputNumberProblem(label, ok ? std::optional<double>(double(value)) : std::nullopt))
+            problems << *why;
+    };
+    number(WriteFieldLabels::OutputStart, request.outputStart);
+    number(WriteFieldLabels::OutputLength, request.outputLength);
+
+    const auto text = [&](const QString &label, const QString &shown, const std::optional<QByteArray> &codes) {
+        // Codes a read showed go back as they are; only their number is checked.
+        if (!codes) {
+            problems << keyCodeTextProblems(label, shown, transport, TextNotation::Form);
+        } else if (codes->size() > WriteLimits::BlockCodes) {
+            problems << QStringLiteral("%1 is %2 key codes long; a read shows at most %3")
+                            .arg(label)
+                            .arg(codes->size())
+                            .arg(WriteLimits::BlockCodes);
+        }
+    };
+    text(WriteFieldLabels::PreAmble, request.preAmble, request.preAmbleCodes);
+    text(WriteFieldLabels::PostAmble, request.postAmble, request.postAmbleCodes);
+    text(WriteFieldLabels::RemoveData, request.removeData, request.removeDataCodes);
+    return problems;
+}
 
 QString quotedForMessage(const QString &text)
 {
@@ -270,7 +321,8 @@ std::optional<SettingsPatch> parseSettingsPatch(const QByteArray &json, WriteTra
                 problems << QStringLiteral("\"%1\" must be a text").arg(key);
                 continue;
             }
-            const QStringList wrong = textProblems(key, value.toString(), transport);
+            const QStringList wrong =
+                keyCodeTextProblems(quotedForMessage(key), value.toString(), transport, TextNotation::File);
             if (wrong.isEmpty())
                 patch.*f.member = value.toString();
             problems << wrong;
@@ -279,13 +331,11 @@ std::optional<SettingsPatch> parseSettingsPatch(const QByteArray &json, WriteTra
             if (key != QLatin1String(f.name))
                 continue;
             known = true;
-            const double number = value.toDouble(-1);
-            if (!value.isDouble() || number != std::floor(number))
-                problems << QStringLiteral("\"%1\" must be a whole number from 0 to 255").arg(key);
-            else if (number < 0 || number > 255)
-                problems << QStringLiteral("\"%1\" is %2, outside 0 to 255").arg(key).arg(number);
+            const std::optional<double> number = value.isDouble() ? std::optional(value.toDouble()) : std::nullopt;
+            if (const std::optional<QString> why = outputNumberProblem(quotedForMessage(key), number))
+                problems << *why;
             else
-                patch.*f.member = int(number);
+                patch.*f.member = int(*number);
         }
         if (key == QLatin1String("keyboardCountry")) {
             known = true;
@@ -326,18 +376,17 @@ SettingsWriteRequest mergedWriteRequest(const ReaderSettings &current, const Set
     request.outputLength = number(patch.outputLength, current.outputLength);
     request.kbCountry = patch.keyboardCountry ? *patch.keyboardCountry : int(current.kbCountry.value_or(0));
 
-    const auto text = [&](const std::optional<QString> &wanted, const std::optional<QByteArray> &now) {
-        return wanted ? *wanted : textOf(current, now);
+    // The form the window would hold with the file loaded over this read:
+    // each text as the read shows its codes, and those codes sent as they
+    // are. Over serial a data block is padded to its text's length, so the
+    // window's texts ("[NULL]", not a file's "[NUL]") decide the bytes.
+    const auto block = [&current](const std::optional<QString> &wanted, const std::optional<QByteArray> &now,
+                                  QString &text, std::optional<QByteArray> &codes) {
+        codes = wanted ? encodeKeyCodes(*wanted) : now.value_or(QByteArray());
+        text = keyCodesText(*codes, current.source);
     };
-    request.preAmble = text(patch.preamble, current.preAmble);
-    request.postAmble = text(patch.postamble, current.postAmble);
-    request.removeData = text(patch.removeData, current.removeData);
-    // What the file leaves alone goes back exactly as the reader holds it.
-    const auto exact = [](const std::optional<QString> &wanted, const std::optional<QByteArray> &now) {
-        return wanted ? std::optional<QByteArray>() : now;
-    };
-    request.preAmbleCodes = exact(patch.preamble, current.preAmble);
-    request.postAmbleCodes = exact(patch.postamble, current.postAmble);
-    request.removeDataCodes = exact(patch.removeData, current.removeData);
+    block(patch.preamble, current.preAmble, request.preAmble, request.preAmbleCodes);
+    block(patch.postamble, current.postAmble, request.postAmble, request.postAmbleCodes);
+    block(patch.removeData, current.removeData, request.removeData, request.removeDataCodes);
     return request;
 }

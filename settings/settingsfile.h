@@ -33,22 +33,47 @@ struct SettingsPatch
 // Settings files are small; anything longer is not one.
 constexpr qsizetype MaxSettingsFileBytes = 64 * 1024;
 
+// Output start and length as the form shows them (-128..127) or as the
+// byte's value (0..255).
+constexpr int MinOutputValue = -128;
+constexpr int MaxOutputValue = 255;
+
+// Where a key-code text comes from: typed into the window's form, or from a
+// settings file, which may also hold the stand-ins settingsToJson writes and
+// the "[NUL]" of older files.
+enum class TextNotation { Form, File };
+
+// Why text cannot be written over transport as it stands, one line a
+// problem, each naming field as given: more key codes than a read shows, a
+// bracketed name that is no control-code name, a character that the read
+// would show as another. Empty when the text may be written.
+QStringList keyCodeTextProblems(const QString &field, const QString &text, WriteTransport transport,
+                                TextNotation notation);
+
+// Why an output number cannot be written (nothing when it can): it must be
+// a whole number from MinOutputValue to MaxOutputValue; no number at all
+// is refused too.
+std::optional<QString> outputNumberProblem(const QString &field, std::optional<double> number);
+
+// Why the form's write cannot be sent as it stands, one line a problem,
+// naming each field by the label the window shows beside it; empty when it
+// can. The checks are those a settings file goes through.
+QStringList writeRequestProblems(const SettingsWriteRequest &request, WriteTransport transport);
+
 // Parses and checks a whole file for a write over transport: JSON, one
 // object, no key twice, known fields of the right types and ranges, no
-// keyboard country over serial, key-code texts of at most 60 codes made of
-// control-code names and characters that come back as written over that
-// transport (or the stand-ins settingsToJson writes for the others). On
-// failure returns nothing and every problem in errors, one line each,
-// naming the field and, in a text, the character.
+// keyboard country over serial, key-code texts that keyCodeTextProblems
+// takes. On failure returns nothing and every problem in errors, one line
+// each, naming the field and, in a text, the character.
 // A file read into the window's form rather than written (forWrite false)
 // may hold a keyboard country whatever the transport: the form keeps it.
 std::optional<SettingsPatch> parseSettingsPatch(const QByteArray &json, WriteTransport transport,
                                                 QStringList *errors, bool forWrite = true);
 
 // The write the window would make with the reader's current settings in its
-// form and the patch typed over them; values the patch leaves alone go back
-// exactly as the reader holds them. current must hold every field of its
-// transport.
+// form and the file loaded over them, byte for byte on either transport;
+// values the patch leaves alone go back exactly as the reader holds them.
+// current must hold every field of its transport.
 SettingsWriteRequest mergedWriteRequest(const ReaderSettings &current, const SettingsPatch &patch);
 
 // Text the user gave, fit to repeat in a message of one line: quoted, with

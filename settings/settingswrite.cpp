@@ -27,9 +27,9 @@ bool isDataBlock(quint8 code)
 QString fieldName(quint8 code)
 {
     switch (code) {
-    case CmdSetPreAmble: return QStringLiteral("PreAmble");
-    case CmdSetPostAmble: return QStringLiteral("PostAmble");
-    default: return QStringLiteral("Remove Data");
+    case CmdSetPreAmble: return WriteFieldLabels::PreAmble;
+    case CmdSetPostAmble: return WriteFieldLabels::PostAmble;
+    default: return WriteFieldLabels::RemoveData;
     }
 }
 
@@ -92,7 +92,7 @@ QString SettingsWriteSequence::refusalText() const
 {
     QStringList lines;
     for (const OverlongText &text : overlongTexts()) {
-        lines << QStringLiteral("%1 is too long: %2 key codes, at most %3 fit in one frame.")
+        lines << QStringLiteral("%1: %2 key codes are too many; a read shows at most %3.")
                      .arg(text.field)
                      .arg(text.length)
                      .arg(text.limit);

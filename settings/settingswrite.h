@@ -42,18 +42,29 @@ struct SettingsWriteRequest
                                   bool buzzer);
 };
 
-// A data block carries at most 60 key codes on either transport: over USB
-// they sit at report offsets 5..64, and a serial frame is never longer than
-// the 64 bytes behind a report's id.
+// A data block is written with at most 31 key codes on either transport:
+// a frame would carry 60, but no read shows a string of more than 31, and a
+// reader holding one could no longer be read, checked or backed up. A serial
+// frame is never longer than the 64 bytes behind a report's id.
 namespace WriteLimits {
-constexpr int BlockCodes = 60;
+constexpr int BlockCodes = 31;
 constexpr int SerialFrameBytes = 64;
 } // namespace WriteLimits
+
+// The labels the window shows beside each written field; messages about a
+// field name it by them.
+namespace WriteFieldLabels {
+inline const QString OutputStart = QStringLiteral("Output start");
+inline const QString OutputLength = QStringLiteral("Output length");
+inline const QString PreAmble = QStringLiteral("PreAmble Enable");
+inline const QString PostAmble = QStringLiteral("PostAmble Enable");
+inline const QString RemoveData = QStringLiteral("Remove Data Enable");
+} // namespace WriteFieldLabels
 
 // A text that does not fit its frame; length and limit count key codes.
 struct OverlongText
 {
-    QString field; // "PreAmble", "PostAmble", "Remove Data"
+    QString field; // the label beside its edit: "PreAmble Enable", ...
     int length = 0;
     int limit = 0;
 };

@@ -1,5 +1,6 @@
 // The firmware update: the ISP command on each transport, releasing the
 // reader, and running the writer program from the working directory.
+#include "app/busyindicator.h"
 #include "app/mainwindow.h"
 #include "link/platform.h"
 #include "link/readerlink.h"
@@ -18,6 +19,7 @@
 #include <QFile>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSerialPort>
 #include <QTemporaryDir>
 #include <QTest>
@@ -32,6 +34,9 @@ const QString ispBoxText =
     QStringLiteral("Can't send ISP mode command to device, please check your iButton device!!");
 const QString writeFailed = QStringLiteral("Unable to write()\n");
 const QString refusedError = QStringLiteral("Error: Connection timed out\n");
+const QString askFirst =
+    QStringLiteral("The reader will be put into its programming mode and ./tolmarwriter run. Go on?");
+const QString endedWell = QStringLiteral("The firmware writer ended with exit status 0.");
 
 // What the window and the reader looked like while the writer ran, sampled
 // from the event loop the update keeps running.
@@ -62,6 +67,8 @@ private slots:
     void writerThatCannotStartIsReported();
     void writerEndingBadly_data();
     void writerEndingBadly();
+    void noToTheQuestionLeavesTheReader();
+    void hangingWriterCanBeStopped();
 
 private:
     // A writer that records each run (argument count, marker) in runs.log.
@@ -175,7 +182,12 @@ void FwUpdateTest::sendsIspAndRunsWriterAfterReleasingReader()
     QCOMPARE(seen.openHandles, 0);
     QVERIFY(!seen.serialPortOpen);
 
-    QVERIFY(boxes->boxes.isEmpty());
+    QCOMPARE(boxes->boxes.size(), 2);
+    QCOMPARE(boxes->boxes.first().icon, QMessageBox::Question);
+    QCOMPARE(boxes->boxes.first().text, askFirst);
+    QCOMPARE(boxes->boxes.first().buttons, QMessageBox::Yes | QMessageBox::No);
+    QCOMPARE(boxes->boxes.last().title, QStringLiteral("FW Update"));
+    QVERIFY2(boxes->boxes.last().text.startsWith(endedWell), qPrintable(boxes->boxes.last().text));
     QVERIFY(w.isVisible());
     QVERIFY(!w.link().isOpen() && !connectedOverUsb(w) && !connectedOverSerial(w));
     QCOMPARE(widget<QPushButton>(w, "ConnectBut")->text(), QStringLiteral("Connect Device"));
@@ -221,14 +233,15 @@ void FwUpdateTest::refusedIspWritesAreRetried()
         QCOMPARE(traces.lines(), failures + after);
         QCOMPARE(model->ispModeCount(), 1);
         QCOMPARE(runs().size(), 1);
-        QVERIFY(boxes->boxes.isEmpty());
+        QCOMPARE(boxes->boxes.size(), 2);
         QVERIFY(!w.link().isOpen());
         return;
     }
 
     QCOMPARE(traces.lines(), failures);
-    QCOMPARE(boxes->boxes.size(), 1);
-    const SeenBox box = boxes->boxes.first();
+    QCOMPARE(boxes->texts().value(0), askFirst);
+    QCOMPARE(boxes->boxes.size(), 2);
+    const SeenBox box = boxes->boxes.last();
     QCOMPARE(box.icon, QMessageBox::Information);
     QCOMPARE(box.title, QStringLiteral("ISP Mode"));
     QCOMPARE(box.text, ispBoxText);
@@ -293,11 +306,14 @@ void FwUpdateTest::writerThatCannotStartIsReported()
 void FwUpdateTest::writerEndingBadly_data()
 {
     QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<bool>("toldUser");
-    // The writer reports its own failures; its exit code is not ours to read.
-    QTest::newRow("exit code 3") << QByteArray("exit 3\n") << false;
-    // A crashed writer told nobody anything.
-    QTest::newRow("crash") << QByteArray("kill -SEGV $$\n") << true;
+    QTest::addColumn<QString>("trace");
+    QTest::addColumn<QString>("told"); // the end box begins so
+    QTest::newRow("exit code 3") << QByteArray("exit 3\n") << "FWUpdate fail"
+                                 << "The firmware writer ended with exit status 3.";
+    QTest::newRow("crash") << QByteArray("kill -SEGV $$\n") << "FWUpdate fail"
+                           << "The firmware writer was killed or crashed";
+    // Nobody feeds it: it reads the end of its input and goes on.
+    QTest::newRow("reads its input") << QByteArray("read answer\nexit 0\n") << "FWUpdate success" << endedWell;
 }
 
 void FwUpdateTest::writerEndingBadly()
@@ -306,24 +322,72 @@ void FwUpdateTest::writerEndingBadly()
     QSKIP("the test writer is a shell script");
 #endif
     QFETCH(QByteArray, body);
-    QFETCH(bool, toldUser);
+    QFETCH(QString, trace);
+    QFETCH(QString, told);
     installWriter(body);
     FakeHid::attach(model.get());
     MainWindow w;
     connectAndShow(w, false);
 
     TraceCapture traces;
+    QElapsedTimer clock;
+    clock.start();
     click(w, "FWUpdateBut");
+    QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
 
     QCOMPARE(runs().size(), 1);
-    QCOMPARE(traces.lines(), (QStringList{QStringLiteral("Orvo_Device disconnect"),
-                                          QStringLiteral("FWUpdate success")}));
-    QCOMPARE(boxes->boxes.size(), toldUser ? 1 : 0);
-    if (toldUser) {
-        QCOMPARE(boxes->boxes.first().title, QStringLiteral("Firmware Update"));
-        QVERIFY(boxes->boxes.first().text.contains(QStringLiteral("stopped unexpectedly")));
-    }
+    QCOMPARE(traces.lines(), (QStringList{QStringLiteral("Orvo_Device disconnect"), trace}));
+    QCOMPARE(boxes->boxes.size(), 2);
+    QCOMPARE(boxes->boxes.last().title, QStringLiteral("FW Update"));
+    QVERIFY2(boxes->boxes.last().text.startsWith(told), qPrintable(boxes->boxes.last().text));
     QVERIFY(!w.link().isOpen());
+}
+
+void FwUpdateTest::noToTheQuestionLeavesTheReader()
+{
+    installWriter(QByteArray());
+    FakeHid::attach(model.get());
+    MainWindow w;
+    connectAndShow(w, false);
+    const int attemptsBefore = int(FakeHid::attemptedWrites().size());
+    boxes->answer = QMessageBox::No;
+    click(w, "FWUpdateBut");
+    QCOMPARE(boxes->texts(), QStringList{askFirst});
+    QCOMPARE(int(FakeHid::attemptedWrites().size()), attemptsBefore);
+    QVERIFY(runs().isEmpty() && connectedOverUsb(w));
+}
+
+void FwUpdateTest::hangingWriterCanBeStopped()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("the test writer is a shell script");
+#endif
+    installWriter("exec sleep 60\n");
+    FakeHid::attach(model.get());
+    MainWindow w;
+    connectAndShow(w, false);
+    const auto delay = BusyIndicator::stopOfferDelay();
+    BusyIndicator::setStopOfferDelay(std::chrono::milliseconds(300));
+    const auto restore = qScopeGuard([delay] { BusyIndicator::setStopOfferDelay(delay); });
+
+    // The button comes only after the delay; the user then clicks it.
+    bool seenWithoutButton = false;
+    QTimer clicker;
+    connect(&clicker, &QTimer::timeout, &w, [&] {
+        auto *busy = qobject_cast<QProgressDialog *>(QApplication::activeModalWidget());
+        auto *stop = busy ? busy->findChild<QPushButton *>(QStringLiteral("stopWriterButton")) : nullptr;
+        seenWithoutButton |= busy && !stop;
+        if (stop && stop->isVisible())
+            stop->click();
+    });
+    clicker.start(50);
+    click(w, "FWUpdateBut");
+    QVERIFY(seenWithoutButton);
+    QCOMPARE(boxes->boxes.size(), 3);
+    QVERIFY2(boxes->boxes.at(1).text.contains(QStringLiteral("interrupts the firmware update")),
+             qPrintable(boxes->boxes.at(1).text));
+    QVERIFY2(boxes->boxes.at(2).text.startsWith(QStringLiteral("The firmware writer was stopped")),
+             qPrintable(boxes->boxes.at(2).text));
 }
 
 QTEST_MAIN(FwUpdateTest)

@@ -47,7 +47,9 @@ QStringList shown(const MainWindow &w)
 // Values no read produces, so that what a read replaced shows.
 void fillSentinels(const MainWindow &w)
 {
-    for (const char *edit : {"IBTOutStartEdit", "IBTOutLengthEdit", "PreAmbleEdit", "PostAmbleEdit", "RemoveDataEdit"})
+    for (const char *edit : {"IBTOutStartEdit", "IBTOutLengthEdit"})
+        widget<QLineEdit>(w, edit)->setText(QStringLiteral("77"));
+    for (const char *edit : {"PreAmbleEdit", "PostAmbleEdit", "RemoveDataEdit"})
         widget<QLineEdit>(w, edit)->setText(QStringLiteral("old"));
     widget<QComboBox>(w, "KB_cmb")->setCurrentIndex(1);
 }
@@ -142,11 +144,12 @@ void HidFaultsTest::unpluggedReader_data()
 
     QTest::newRow("before connecting") << "connect" << -1 << QStringList{} << "" << 0 << false;
     QTest::newRow("before a settings read") << "read" << -1 << QStringList{StatusFail} << "" << 3 << true;
-    // A write starts with a read of what the reader holds, kept before any
-    // frame goes out: a reader gone is found by its first request.
-    QTest::newRow("before a settings write") << "write" << -1 << QStringList{} << "" << 3 << true;
+    // The connect's read failed: the write asks first (and is told Yes),
+    // then reads what the reader holds, kept before any frame goes out: a
+    // reader gone is found by its first request.
+    QTest::newRow("before a settings write") << "write" << -1 << QStringList{NotThisReader} << "" << 3 << true;
     QTest::newRow("during a settings write, after 3 of 7 reports")
-        << "write" << 3 << QStringList{} << "00 20 24 28 02 10 03" << 8 << true;
+        << "write" << 3 << QStringList{NotThisReader} << "00 20 24 28 02 10 03" << 8 << true;
 }
 
 void HidFaultsTest::unpluggedReader()
@@ -184,7 +187,7 @@ void HidFaultsTest::unpluggedReader()
     if (!connected)
         QCOMPARE(widget<QPushButton>(w, "ConnectBut")->text(), QStringLiteral("Reconnect"));
     // The reader never answered: the form shows what it showed before.
-    QCOMPARE(shown(w), (QStringList{NotRead, "old", "old", "1", "old", "old", "old"}));
+    QCOMPARE(shown(w), (QStringList{NotRead, "77", "77", "1", "old", "old", "old"}));
     VERIFY_AFTER_FAULT(w);
 
     // The user tries again and then gives up: nothing reaches the reader, the
@@ -194,7 +197,7 @@ void HidFaultsTest::unpluggedReader()
     if (connected) {
         click(w, "GetIBTStatusBut");
         click(w, "SetIBTStatusBut");
-        QCOMPARE(boxes->texts(), QStringList{StatusFail});
+        QCOMPARE(boxes->texts(), (QStringList{StatusFail, NotThisReader}));
         click(w, "ConnectBut");
         QVERIFY(!w.link().isOpen());
         QVERIFY2(problems(w).isEmpty(), qPrintable(problems(w)));
@@ -331,7 +334,7 @@ void HidFaultsTest::badReplies_data()
     QTest::newRow("every reply one read late") << "late 1" << ReadOk << all << 8 << 4 * 300 + 400 << Read;
     QTest::newRow("status reply later than the bound")
         << "late 11" << StatusFail << "00" << -1 << ReaderLink::ExchangeBoundMs + 400
-        << QStringList{NotRead, "old", "old", "1", "old", "old", "old"};
+        << QStringList{NotRead, "77", "77", "1", "old", "old", "old"};
     QTest::newRow("every reply twice") << "twice" << ReadOk << all << 7 << 400 << Read;
     QTest::newRow("an older echo before every reply") << "stale echo" << ReadOk << all << 8 << 400 << Read;
 }

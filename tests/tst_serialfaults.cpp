@@ -453,7 +453,6 @@ void SerialFaultsTest::firmwareWriterFails_data()
     // Without a writer that can run, the reader is not told to wait for one.
     QTest::newRow("missing") << QByteArray() << true << "(No such file)";
     QTest::newRow("not executable") << QByteArray("exit 0\n") << false << "(Not executable)";
-    // The writer tells of its own failures; its exit code is not ours to read.
     QTest::newRow("ends with code 3") << QByteArray("exit 3\n") << true << "";
 }
 
@@ -506,8 +505,11 @@ void SerialFaultsTest::firmwareWriterFails()
     }
     // One pause of a second before the writer, nothing that waits longer.
     QVERIFY2(took >= 1000 && took < 2500, qPrintable(QString::number(took)));
-    QCOMPARE(traces.lines, (QStringList{"serial_buf: aa 55", "Pasq_Device disconnect", "FWUpdate success"}));
-    QVERIFY(boxes->boxes.isEmpty());
+    QCOMPARE(traces.lines, (QStringList{"serial_buf: aa 55", "Pasq_Device disconnect", "FWUpdate fail"}));
+    // Asked first, then told how the writer ended.
+    QCOMPARE(boxes->boxes.size(), 2);
+    QCOMPARE(boxes->boxes.last().title, QStringLiteral("FW Update"));
+    QVERIFY2(boxes->boxes.last().text.contains(QStringLiteral("exit status 3")), qPrintable(boxes->boxes.last().text));
     QCOMPARE(widget<QPushButton>(w, "ConnectBut")->text(), QStringLiteral("Connect Device"));
     VERIFY_AFTER_FAULT(w);
 

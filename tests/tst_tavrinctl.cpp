@@ -270,7 +270,7 @@ void TavrinctlTest::writesTheWindowsFramesOverSerial()
 {
     const QString port = serialPort();
     const Outcome o = tavrinctl({QStringLiteral("write"), QStringLiteral("--port"), port, QStringLiteral("-")},
-                                QByteArray(R"({"preamble": "[CR]", "outputStart": 3, "outputLength": 10})"));
+                                QByteArray(R"({"preamble": "[CR]", "removeData": "[NUL]", "outputStart": 3, "outputLength": 10})"));
     QVERIFY2(o.code == 0, qPrintable(o.err));
     QTRY_COMPARE(model->settingsDoneCount(), 1);
     // The six frames of the read, the six of the write, byte for byte, and
@@ -280,7 +280,8 @@ void TavrinctlTest::writesTheWindowsFramesOverSerial()
                                                  "1B421001030A000D"
                                                  "1B4221010D000000"
                                                  "1B422502" "0D0A" "000000000000"
-                                                 "1B422900"
+                                                 // padded as the window's "[NULL]" is
+                                                 "1B422901" "00" "0000000000"
                                                  "1B428055AA55AA0D");
     QCOMPARE(sent.mid(48, write.size()).toHex(' '), write.toHex(' '));
     QCOMPARE(sent.mid(48 + write.size()), sent.left(48));
@@ -321,11 +322,11 @@ void TavrinctlTest::invalidInputIsRefusedWithNothingSent_data()
     QTest::newRow("number for a text") << write << QByteArray(R"({"preamble": 13})") << QStringList();
     QTest::newRow("text for a boolean") << write << QByteArray(R"({"buzzer": "yes"})") << QStringList();
     QTest::newRow("number above 255") << write << QByteArray(R"({"outputLength": 256})") << QStringList();
-    QTest::newRow("negative number") << write << QByteArray(R"({"outputStart": -1})") << QStringList();
+    QTest::newRow("below -128") << write << QByteArray(R"({"outputStart": -129})") << QStringList();
     QTest::newRow("fraction") << write << QByteArray(R"({"outputStart": 2.5})") << QStringList();
     QTest::newRow("unknown country") << write << QByteArray(R"({"keyboardCountry": "Spain"})") << QStringList();
     QTest::newRow("too many key codes")
-        << write << QByteArray(R"({"removeData": ")") + QByteArray(61, 'A') + QByteArray("\"}") << QStringList();
+        << write << QByteArray(R"({"removeData": ")") + QByteArray(32, 'A') + QByteArray("\"}") << QStringList();
     QTest::newRow("country over serial")
         << QStringList{"write", "--port", "/dev/tavrin-unused", "-"} << QByteArray(R"({"keyboardCountry": "USA"})") << QStringList();
     QTest::newRow("no file") << QStringList{"write"} << QByteArray() << QStringList();

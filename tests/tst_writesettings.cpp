@@ -14,7 +14,12 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QAbstractItemView>
+#include <QAction>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
@@ -92,8 +97,14 @@ private slots:
     void formValuesReachTheReader();
     void hidFailureStopsAtTheFailedFrame_data();
     void hidFailureStopsAtTheFailedFrame();
-    void overlongTextIsRefusedBeforeAnythingIsSent_data();
-    void overlongTextIsRefusedBeforeAnythingIsSent();
+    void refusedFormSendsNothing_data();
+    void refusedFormSendsNothing();
+    void writtenTextReadsBackAsShown_data();
+    void writtenTextReadsBackAsShown();
+    void formNotReadFromThisReaderAsks_data();
+    void formNotReadFromThisReaderAsks();
+    void loadSettingsOnlyWhileConnected_data();
+    void loadSettingsOnlyWhileConnected();
     void serialWriteFailureIsReported();
     void readThenWriteHandsEverySettingBack_data();
     void readThenWriteHandsEverySettingBack();
@@ -102,6 +113,7 @@ private:
     // A window connected to the model over the chosen transport, with the
     // read of the connection settled.
     std::unique_ptr<MainWindow> connectedWindow(bool serial);
+    void connectWithFailedRead(bool serial);
     // USB reports that reached the reader after the first before of them.
     QList<QByteArray> reportsSince(int before) const;
     void clickSet() { click(*window, "SetIBTStatusBut"); }
@@ -232,10 +244,10 @@ void WriteSettingsTest::formValuesReachTheReader_data()
     QTest::addColumn<int>("startByte");
     QTest::addColumn<int>("lengthByte");
 
-    QTest::newRow("no box") << QStringList{} << "abc" << "" << 0x00 << 0x00 << 0x00;
+    QTest::newRow("no box") << QStringList{} << "0" << "-128" << 0x00 << 0x00 << 0x80;
     QTest::newRow("every box") << QStringList{"RemoveDataChk", "PostAmbleChk", "PreAmbleChk",
                                               "AutoReportChk", "BuzzerEnableChk"}
-                               << "300" << "256" << 0x1F << 0x2C << 0x00;
+                               << "255" << "200" << 0x1F << 0xFF << 200;
     QTest::newRow("preamble only") << QStringList{"PreAmbleChk"} << "-56" << "12" << 0x04 << 0xC8
                                    << 12;
     QTest::newRow("remove data") << QStringList{"RemoveDataChk"} << "1" << "2" << 0x01 << 1 << 2;
@@ -325,34 +337,45 @@ void WriteSettingsTest::hidFailureStopsAtTheFailedFrame()
     QCOMPARE(model->settingsDoneCount(), 0);
 }
 
-void WriteSettingsTest::overlongTextIsRefusedBeforeAnythingIsSent_data()
+void WriteSettingsTest::refusedFormSendsNothing_data()
 {
     QTest::addColumn<bool>("serial");
-    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("edit");
     QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("told"); // in part
 
-    QTest::newRow("usb preamble") << false << "PreAmble" << QString(61, QLatin1Char('p'));
-    QTest::newRow("usb remove data of names") << false << "Remove Data"
-                                              << QStringLiteral("[CR]").repeated(61);
-    QTest::newRow("serial postamble") << true << "PostAmble" << QString(61, QLatin1Char('q'));
-    QTest::newRow("serial remove data of names") << true << "Remove Data" << QStringLiteral("[CR]").repeated(61);
+    const QString cr32 = QStringLiteral("[CR]").repeated(32);
+    QTest::newRow("start above 255") << false << "IBTOutStartEdit" << "300" << "Output start is 300, outside -128 to 255";
+    QTest::newRow("start below -128") << true << "IBTOutStartEdit" << "-129" << "Output start is -129, outside";
+    QTest::newRow("length not a number") << false << "IBTOutLengthEdit" << "abc" << "Output length must be a whole number";
+    QTest::newRow("length empty") << true << "IBTOutLengthEdit" << "" << "Output length must be a whole number";
+    QTest::newRow("name in small letters") << false << "PreAmbleEdit" << "[cr]"
+                                           << "PreAmble Enable: \"[cr]\" at character 1 is not a control-code name";
+    QTest::newRow("a file's [NUL] is no name") << true << "RemoveDataEdit" << "A[NUL]"
+                                               << "Remove Data Enable: \"[NUL]\" at character 2";
+    QTest::newRow("degree sign over USB") << false << "PostAmbleEdit" << QString::fromUtf16(u"x\u00B0")
+                                          << QString::fromUtf16(u"PostAmble Enable: \"\u00B0\" at character 2 would be sent as B0 and read back over USB as \"\u20AC\"");
+    QTest::newRow("euro sign over serial") << true << "PostAmbleEdit" << QString::fromUtf16(u"\u20AC")
+                                           << "read back over serial";
+    QTest::newRow("usb 32 codes") << false << "PreAmbleEdit" << QString(32, QLatin1Char('p'))
+                                  << "PreAmble Enable is 32 key codes long; a read shows at most 31";
+    QTest::newRow("serial 32 names") << true << "RemoveDataEdit" << cr32
+                                     << "Remove Data Enable is 32 key codes long; a read shows at most 31";
 }
 
-void WriteSettingsTest::overlongTextIsRefusedBeforeAnythingIsSent()
+void WriteSettingsTest::refusedFormSendsNothing()
 {
     QFETCH(bool, serial);
-    QFETCH(QString, field);
+    QFETCH(QString, edit);
     QFETCH(QString, text);
+    QFETCH(QString, told);
 
     window = connectedWindow(serial);
-    Form form{{"PreAmbleChk"}, "9", "9", 1, "ok", "ok", "ok"};
-    if (field == QLatin1String("PreAmble"))
-        form.preAmble = text;
-    else if (field == QLatin1String("PostAmble"))
-        form.postAmble = text;
-    else
-        form.removeData = text;
-    fill(*window, form);
+    fill(*window, {{"PreAmbleChk"}, "9", "9", 1, "ok", "ok", "ok"});
+    widget<QLineEdit>(*window, edit)->setText(text);
+    // A second wrong field is named in the same box.
+    widget<QLineEdit>(*window, edit == QLatin1String("IBTOutStartEdit") ? "IBTOutLengthEdit" : "IBTOutStartEdit")
+        ->setText(QStringLiteral("1.5"));
     const QStringList stateBefore = stateLines(model->state());
     const int attemptedBefore = int(FakeHid::attemptedWrites().size());
 
@@ -361,10 +384,10 @@ void WriteSettingsTest::overlongTextIsRefusedBeforeAnythingIsSent()
     QCOMPARE(boxes->boxes.size(), 1);
     const SeenBox box = boxes->boxes.first();
     QCOMPARE(box.title, QStringLiteral("Setting iButton"));
-    QVERIFY2(box.text.contains(field + QStringLiteral(" is too long")), qPrintable(box.text));
-    QVERIFY2(box.text.contains(QStringLiteral("at most 60")), qPrintable(box.text));
+    QVERIFY2(box.text.contains(told), qPrintable(box.text));
+    QVERIFY2(box.text.contains(QStringLiteral("must be a whole number")), qPrintable(box.text));
+    QVERIFY2(box.text.endsWith(QStringLiteral("Nothing was written to the reader.")), qPrintable(box.text));
     QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Yes));
-    QVERIFY(!box.hasParent);
 
     QCOMPARE(FakeHid::attemptedWrites().size(), attemptedBefore);
     if (serial) {
@@ -374,6 +397,135 @@ void WriteSettingsTest::overlongTextIsRefusedBeforeAnythingIsSent()
     QVERIFY(captured.startingWith(QStringLiteral("t1num")).isEmpty());
     QCOMPARE(stateLines(model->state()), stateBefore);
     QCOMPARE(model->settingsDoneCount(), 0);
+    // The form still shows what was typed.
+    QCOMPARE(widget<QLineEdit>(*window, edit)->text(), text);
+}
+
+void WriteSettingsTest::writtenTextReadsBackAsShown_data()
+{
+    QTest::addColumn<bool>("serial");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("pickNull");
+    QTest::addColumn<QByteArray>("codes");
+    for (const bool serial : {false, true}) {
+        const char *link = serial ? "serial" : "usb";
+        QTest::addRow("%s, the most codes a read shows", link)
+            << serial << QStringLiteral("[CR]") + QString(30, QLatin1Char('z')) << false
+            << QByteArray("\r") + QByteArray(30, 'z');
+        QTest::addRow("%s, NULL picked", link) << serial << "A" << true << hex("41 00");
+    }
+}
+
+void WriteSettingsTest::writtenTextReadsBackAsShown()
+{
+    QFETCH(bool, serial);
+    QFETCH(QString, typed);
+    QFETCH(bool, pickNull);
+    QFETCH(QByteArray, codes);
+    window = connectedWindow(serial);
+    fill(*window, {{"PreAmbleChk"}, "1", "2", 0, typed, "", ""});
+    auto *line = widget<QLineEdit>(*window, "PreAmbleEdit");
+    if (pickNull) {
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        auto *picker = widget<QComboBox>(*window, "Pre_cmb");
+        picker->showPopup();
+        picker->view()->setCurrentIndex(picker->model()->index(0, 0));
+        QTest::keyClick(picker->view(), Qt::Key_Return);
+        QTRY_COMPARE(line->text(), typed + QStringLiteral("[NULL]"));
+    }
+    const QString shown = line->text();
+    clickSet();
+    QTRY_COMPARE(model->settingsDoneCount(), 1);
+    QCOMPARE(boxes->texts(), QStringList{WriteOk});
+    QCOMPARE(model->state().preAmble.toHex(' '), codes.toHex(' '));
+    line->clear();
+    click(*window, "GetIBTStatusBut");
+    QTRY_COMPARE(line->text(), shown);
+}
+
+// The reader does not answer the connect's read; the form is no reader's.
+void WriteSettingsTest::connectWithFailedRead(bool serial)
+{
+    model->faults().silent = serial;
+    FakeHid::refuseAllWrites(!serial);
+    window = connectedWindow(serial);
+    model->faults().silent = false;
+    FakeHid::refuseAllWrites(false);
+    QCOMPARE(widget<QPushButton>(*window, "ConnectBut")->text(), QStringLiteral("Disconnect"));
+    fill(*window, {{}, "1", "2", 0, "", "", ""});
+}
+
+void WriteSettingsTest::formNotReadFromThisReaderAsks_data()
+{
+    QTest::addColumn<bool>("serial");
+    QTest::addColumn<int>("answer");
+    QTest::newRow("usb, no") << false << int(QMessageBox::No);
+    QTest::newRow("usb, yes") << false << int(QMessageBox::Yes);
+    QTest::newRow("serial, no") << true << int(QMessageBox::No);
+}
+
+void WriteSettingsTest::formNotReadFromThisReaderAsks()
+{
+    QFETCH(bool, serial);
+    QFETCH(int, answer);
+    connectWithFailedRead(serial);
+    const QStringList stateBefore = stateLines(model->state());
+    const int attemptedBefore = int(FakeHid::attemptedWrites().size());
+
+    boxes->answer = QMessageBox::StandardButton(answer);
+    clickSet();
+    QCOMPARE(boxes->texts().value(0), NotThisReader);
+    QCOMPARE(boxes->boxes.first().buttons, QMessageBox::Yes | QMessageBox::No);
+    if (answer == QMessageBox::No) {
+        QTest::qWait(serial ? 200 : 0);
+        QCOMPARE(FakeHid::attemptedWrites().size(), attemptedBefore);
+        QVERIFY(!pty || pty->received().isEmpty());
+        QCOMPARE(stateLines(model->state()), stateBefore);
+        return;
+    }
+    // Yes made the form this reader's: the next write does not ask.
+    clickSet();
+    QTRY_COMPARE(model->settingsDoneCount(), 2);
+    QCOMPARE(boxes->texts(), (QStringList{NotThisReader, WriteOk, WriteOk}));
+}
+
+void WriteSettingsTest::loadSettingsOnlyWhileConnected_data()
+{
+    addTransportRows();
+}
+
+void WriteSettingsTest::loadSettingsOnlyWhileConnected()
+{
+    QFETCH(bool, serial);
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("reader.json"));
+    QFile out(file);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write(R"({"outputStart": 7, "preamble": "[NUL]X", "keyboardCountry": "German"})");
+    out.close();
+    {
+        MainWindow idle;
+        const auto *load = idle.findChild<QAction *>(QStringLiteral("actionLoadSettings"));
+        QVERIFY(!load->isEnabled());
+        QVERIFY2(load->statusTip().contains(QStringLiteral("Connect a reader first")), qPrintable(load->statusTip()));
+        QVERIFY(!idle.loadSettingsFrom(file));
+        QCOMPARE(boxes->boxes.value(0).title, QStringLiteral("Load Settings"));
+    }
+
+    // After a connect whose read failed, a loaded file is this reader's form.
+    connectWithFailedRead(serial);
+    QVERIFY(window->findChild<QAction *>(QStringLiteral("actionLoadSettings"))->isEnabled());
+    QVERIFY(window->loadSettingsFrom(file));
+    QCOMPARE(widget<QLineEdit>(*window, "PreAmbleEdit")->text(), QStringLiteral("[NULL]X"));
+    QCOMPARE(widget<QComboBox>(*window, "KB_cmb")->currentIndex(), serial ? 0 : 3);
+    QCOMPARE(window->statusText().contains(QStringLiteral("German is not written over serial")), serial);
+    clickSet();
+    QTRY_COMPARE(model->settingsDoneCount(), 1);
+    QCOMPARE(boxes->texts(), QStringList{WriteOk});
+    QCOMPARE(model->state().preAmble, hex("00 58"));
+    if (serial) // padded as long as the form's text
+        QCOMPARE(pty->received().mid(16, 11), hex("1B 42 21 02 00 58 00 00 00 00 00"));
 }
 
 void WriteSettingsTest::serialWriteFailureIsReported()

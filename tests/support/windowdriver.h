@@ -72,3 +72,6 @@ inline const QString RemoveDataFail = QStringLiteral("Get RemoveData fail, pleas
 inline const QString WriteOk = QStringLiteral("Successfully set iButton set value");
 inline const QString WriteFail = QStringLiteral("Failed to set iButton set value, please check the connection.");
 inline const QString NotRead = QStringLiteral("F/W Ver: N/A");
+// Set Status's question when the form was not read from the connected reader.
+inline const QString NotThisReader =
+    QStringLiteral("The settings in the form were not read from this reader. Write them anyway?");
