@@ -1,0 +1,130 @@
+#include "accessibility.h"
+
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QGroupBox>
+#include <QLabel>
+#include <QStatusBar>
+#include <QVariant>
+
+namespace {
+
+constexpr char HiddenProperty[] = "tavrinAccessibleHidden";
+constexpr char StatusLineProperty[] = "tavrinStatusLine";
+
+bool isHidden(const QObject *object)
+{
+    return object->property(HiddenProperty).toBool();
+}
+
+// A widget that holds hidden ones lists only the others as its children.
+// Group boxes keep their title as their name and their grouping role.
+class SkippingParent : public QAccessibleWidget
+{
+public:
+    explicit SkippingParent(QWidget *w)
+        : QAccessibleWidget(w, qobject_cast<QGroupBox *>(w) ? QAccessible::Grouping : QAccessible::Client)
+    {
+    }
+
+    int childCount() const override { return int(children().size()); }
+
+    QAccessibleInterface *child(int index) const override
+    {
+        const QList<QWidget *> list = children();
+        return index >= 0 && index < list.size() ? QAccessible::queryAccessibleInterface(list.at(index)) : nullptr;
+    }
+
+    int indexOfChild(const QAccessibleInterface *child) const override
+    {
+        return child ? int(children().indexOf(qobject_cast<QWidget *>(child->object()))) : -1;
+    }
+
+    QString text(QAccessible::Text t) const override
+    {
+        const auto *box = qobject_cast<QGroupBox *>(widget());
+        if (t == QAccessible::Name && box && widget()->accessibleName().isEmpty())
+            return QString(box->title()).remove(QLatin1Char('&'));
+        return QAccessibleWidget::text(t);
+    }
+
+private:
+    QList<QWidget *> children() const
+    {
+        QList<QWidget *> list;
+        for (QObject *o : widget()->children()) {
+            auto *w = qobject_cast<QWidget *>(o);
+            if (w && !w->isWindow() && !isHidden(w))
+                list.append(w);
+        }
+        return list;
+    }
+};
+
+class StatusLine : public QAccessibleWidget
+{
+public:
+    explicit StatusLine(QWidget *w)
+        : QAccessibleWidget(w, QAccessible::StatusBar)
+    {
+    }
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Name && widget()->accessibleName().isEmpty())
+        {
+            if (const auto *label = qobject_cast<QLabel *>(widget()))
+                return label->text();
+            if (const auto *bar = qobject_cast<QStatusBar *>(widget()))
+                return bar->currentMessage();
+        }
+        return QAccessibleWidget::text(t);
+    }
+};
+
+QAccessibleInterface *factory(const QString &, QObject *object)
+{
+    auto *w = qobject_cast<QWidget *>(object);
+    if (!w)
+        return nullptr;
+    if (w->property(StatusLineProperty).toBool())
+        return new StatusLine(w);
+    for (const QObject *child : w->children())
+        if (isHidden(child))
+            return new SkippingParent(w);
+    return nullptr;
+}
+
+void installFactory()
+{
+    static const bool installed = [] {
+        QAccessible::installFactory(factory);
+        return true;
+    }();
+    Q_UNUSED(installed)
+}
+
+} // namespace
+
+namespace Accessibility {
+
+void hide(QWidget *widget)
+{
+    installFactory();
+    widget->setFocusPolicy(Qt::NoFocus);
+    widget->setProperty(HiddenProperty, true);
+}
+
+void makeStatusLine(QWidget *label)
+{
+    installFactory();
+    label->setProperty(StatusLineProperty, true);
+}
+
+void announceChange(QWidget *label)
+{
+    QAccessibleEvent event(label, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&event);
+}
+
+} // namespace Accessibility

@@ -1,0 +1,19 @@
+#pragma once
+
+class QWidget;
+
+// What assistive technology is told about the window beyond what the
+// widgets tell by themselves.
+namespace Accessibility {
+
+// Keeps a widget that nobody can see (it lies beneath another) out of the
+// accessible tree and out of the keyboard's reach; it keeps its object,
+// geometry and connections.
+void hide(QWidget *widget);
+
+// Announces a label as the window's status line: it takes the status-bar
+// role, and a change of its text is told to assistive technology.
+void makeStatusLine(QWidget *label);
+void announceChange(QWidget *label);
+
+} // namespace Accessibility
