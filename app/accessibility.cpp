@@ -2,6 +2,7 @@
 
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QStatusBar>
@@ -61,6 +62,34 @@ private:
     }
 };
 
+// On Linux a combo box says its current item as its name, whatever name it
+// was given; one that was given a name says that, and its item as its value.
+class NamedComboBox : public QAccessibleWidget
+{
+public:
+    explicit NamedComboBox(QWidget *w)
+        : QAccessibleWidget(w, QAccessible::ComboBox)
+    {
+    }
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Value)
+            return static_cast<QComboBox *>(widget())->currentText();
+        return QAccessibleWidget::text(t);
+    }
+
+    QStringList actionNames() const override { return QAccessibleWidget::actionNames() << showMenuAction(); }
+
+    void doAction(const QString &action) override
+    {
+        if (action == showMenuAction())
+            static_cast<QComboBox *>(widget())->showPopup();
+        else
+            QAccessibleWidget::doAction(action);
+    }
+};
+
 class StatusLine : public QAccessibleWidget
 {
 public:
@@ -89,36 +118,50 @@ QAccessibleInterface *factory(const QString &, QObject *object)
         return nullptr;
     if (w->property(StatusLineProperty).toBool())
         return new StatusLine(w);
+    if (auto *combo = qobject_cast<QComboBox *>(w); combo && !combo->isEditable() && !combo->accessibleName().isEmpty())
+        return new NamedComboBox(w);
     for (const QObject *child : w->children())
         if (isHidden(child))
             return new SkippingParent(w);
     return nullptr;
 }
 
-void installFactory()
+// An interface made before the widget was marked (setting a name in setupUi
+// already asks for one) is dropped; the next question makes the right one.
+void renew(QObject *object)
 {
-    static const bool installed = [] {
-        QAccessible::installFactory(factory);
-        return true;
-    }();
-    Q_UNUSED(installed)
+    if (QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(object))
+        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(iface));
 }
 
 } // namespace
 
 namespace Accessibility {
 
+void install()
+{
+    QAccessible::installFactory(factory);
+}
+
 void hide(QWidget *widget)
 {
-    installFactory();
     widget->setFocusPolicy(Qt::NoFocus);
     widget->setProperty(HiddenProperty, true);
+    renew(widget);
+    renew(widget->parentWidget());
+}
+
+void renewNames(QWidget *form)
+{
+    for (QComboBox *combo : form->findChildren<QComboBox *>())
+        if (!combo->accessibleName().isEmpty())
+            renew(combo);
 }
 
 void makeStatusLine(QWidget *label)
 {
-    installFactory();
     label->setProperty(StatusLineProperty, true);
+    renew(label);
 }
 
 void announceChange(QWidget *label)

@@ -6,10 +6,16 @@ class QWidget;
 // widgets tell by themselves.
 namespace Accessibility {
 
+// Before the first widget: what is told of a widget is settled when assistive
+// technology first asks about it.
+void install();
+
 // Keeps a widget that nobody can see (it lies beneath another) out of the
 // accessible tree and out of the keyboard's reach; it keeps its object,
 // geometry and connections.
 void hide(QWidget *widget);
+// The combo boxes of the form that were given a name say it.
+void renewNames(QWidget *form);
 
 // Announces a label as the window's status line: it takes the status-bar
 // role, and a change of its text is told to assistive technology.
