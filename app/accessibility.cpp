@@ -63,7 +63,8 @@ private:
 };
 
 // On Linux a combo box says its current item as its name, whatever name it
-// was given; one that was given a name says that, and its item as its value.
+// was given. This one says its name (or its label's text), and its item as
+// its value; only one without either says its item as its name.
 class NamedComboBox : public QAccessibleWidget
 {
 public:
@@ -74,9 +75,11 @@ public:
 
     QString text(QAccessible::Text t) const override
     {
+        const QString item = static_cast<QComboBox *>(widget())->currentText();
         if (t == QAccessible::Value)
-            return static_cast<QComboBox *>(widget())->currentText();
-        return QAccessibleWidget::text(t);
+            return item;
+        const QString own = QAccessibleWidget::text(t);
+        return t == QAccessible::Name && own.isEmpty() ? item : own;
     }
 
     QStringList actionNames() const override { return QAccessibleWidget::actionNames() << showMenuAction(); }
@@ -118,20 +121,16 @@ QAccessibleInterface *factory(const QString &, QObject *object)
         return nullptr;
     if (w->property(StatusLineProperty).toBool())
         return new StatusLine(w);
-    if (auto *combo = qobject_cast<QComboBox *>(w); combo && !combo->isEditable() && !combo->accessibleName().isEmpty())
+    // Decided when the interface is first asked for, which can be as soon
+    // as the widget is made, before its name or its children are set.
+    if (auto *combo = qobject_cast<QComboBox *>(w); combo && !combo->isEditable())
         return new NamedComboBox(w);
+    if (qobject_cast<QGroupBox *>(w))
+        return new SkippingParent(w);
     for (const QObject *child : w->children())
         if (isHidden(child))
             return new SkippingParent(w);
     return nullptr;
-}
-
-// An interface made before the widget was marked (setting a name in setupUi
-// already asks for one) is dropped; the next question makes the right one.
-void renew(QObject *object)
-{
-    if (QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(object))
-        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(iface));
 }
 
 } // namespace
@@ -147,21 +146,11 @@ void hide(QWidget *widget)
 {
     widget->setFocusPolicy(Qt::NoFocus);
     widget->setProperty(HiddenProperty, true);
-    renew(widget);
-    renew(widget->parentWidget());
-}
-
-void renewNames(QWidget *form)
-{
-    for (QComboBox *combo : form->findChildren<QComboBox *>())
-        if (!combo->accessibleName().isEmpty())
-            renew(combo);
 }
 
 void makeStatusLine(QWidget *label)
 {
     label->setProperty(StatusLineProperty, true);
-    renew(label);
 }
 
 void announceChange(QWidget *label)

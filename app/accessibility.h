@@ -14,11 +14,10 @@ void install();
 // accessible tree and out of the keyboard's reach; it keeps its object,
 // geometry and connections.
 void hide(QWidget *widget);
-// The combo boxes of the form that were given a name say it.
-void renewNames(QWidget *form);
 
 // Announces a label as the window's status line: it takes the status-bar
-// role, and a change of its text is told to assistive technology.
+// role, and a change of its text is told to assistive technology. Before the
+// label has a parent: its interface may be made as it gets one.
 void makeStatusLine(QWidget *label);
 void announceChange(QWidget *label);
 

@@ -29,7 +29,6 @@ MainWindow::MainWindow(QWidget *parent)
     for (QWidget *w : {static_cast<QWidget *>(ui->TestBut), static_cast<QWidget *>(ui->TrigBut),
                        static_cast<QWidget *>(ui->Debuglabel)})
         Accessibility::hide(w);
-    Accessibility::renewNames(this);
 
     // Only preselects the interface; the reader is opened for real on connect.
     presetConnection(ReaderLink::usbReaderPresent());

@@ -73,12 +73,13 @@ void MainWindow::buildMenus()
         ->setObjectName(QStringLiteral("actionAbout"));
 
     // The connection's state stays in the bar; messages show beside it and go.
-    statusLabel = new QLabel(StatusMessages::notConnected(), this);
+    statusLabel = new QLabel;
+    Accessibility::makeStatusLine(statusLabel);
     statusLabel->setObjectName(QStringLiteral("statusLabel"));
+    statusLabel->setText(StatusMessages::notConnected());
     statusLabel->setContentsMargins(4, 0, 4, 0);
     statusBar()->addPermanentWidget(statusLabel);
     statusBar()->setSizeGripEnabled(false);
-    Accessibility::makeStatusLine(statusLabel);
     Accessibility::makeStatusLine(statusBar());
     connect(statusBar(), &QStatusBar::messageChanged, this, [this] { Accessibility::announceChange(statusBar()); });
 
