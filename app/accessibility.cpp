@@ -75,7 +75,7 @@ public:
 
     QString text(QAccessible::Text t) const override
     {
-        const QString item = static_cast<QComboBox *>(widget())->currentText();
+        QString item = static_cast<QComboBox *>(widget())->currentText();
         if (t == QAccessible::Value)
             return item;
         const QString own = QAccessibleWidget::text(t);

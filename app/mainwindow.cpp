@@ -72,7 +72,11 @@ MainWindow::MainWindow(QWidget *parent)
 
     ui->ConnectBut->setFocus();
     // Once the window is up: the event loop runs only after show().
-    QTimer::singleShot(0, this, &MainWindow::finishStartUp);
+    // Not a child: the window's timers are its connection's.
+    afterShow = std::make_unique<QTimer>();
+    afterShow->setSingleShot(true);
+    connect(afterShow.get(), &QTimer::timeout, this, &MainWindow::finishStartUp);
+    afterShow->start(0);
 }
 
 // The link, a child, closes what it holds when the window's children go.

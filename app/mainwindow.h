@@ -17,6 +17,7 @@ class QCompleter;
 class QKeyEvent;
 class QLabel;
 class QScrollArea;
+class QTimer;
 class charThread;
 
 namespace Ui {
@@ -131,6 +132,7 @@ private:
     QScrollArea *formScroll = nullptr;
     bool askBeforeClosing = true;
     bool shownOnce = false;
+    std::unique_ptr<QTimer> afterShow;
 
     // Set by the old read-once path of ReadStatus; cleared on every connect.
     bool statusPolled = false;

@@ -120,6 +120,7 @@ Run runOnce(MapWatcher &watcher, const char *program, const char *argument)
             env.emplace_back(*e);
     env.emplace_back("QT_QPA_PLATFORM=xcb");
     std::vector<char *> envp;
+    envp.reserve(env.size() + 1);
     for (std::string &s : env)
         envp.push_back(s.data());
     envp.push_back(nullptr);
