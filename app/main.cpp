@@ -6,28 +6,70 @@
 #include <QIcon>
 #include <QLoggingCategory>
 
+#include <cstring>
+
+namespace {
+
+const QCommandLineOption provision(QStringLiteral("provision"),
+                                   QStringLiteral("Open Provision Readers with the settings file FILE."),
+                                   QStringLiteral("FILE"));
+
+void describe(QCommandLineParser &parser, const QCommandLineOption &verbose)
+{
+    parser.setApplicationDescription(QStringLiteral("Sets up iButton readers over USB or a serial port."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOption(verbose);
+    parser.addOption(provision);
+}
+
+// --help and --version answer without a window, so also where there is no
+// display to open one on.
+bool asksForTextOnly(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        const char *a = argv[i];
+        if (std::strcmp(a, "--") == 0)
+            return false;
+        for (const char *option : {"-h", "--help", "-?", "--help-all", "-v", "--version"})
+            if (std::strcmp(a, option) == 0)
+                return true;
+    }
+    return false;
+}
+
+void setIdentity()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("tavrin"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TAVRIN_VERSION));
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
+    const QCommandLineOption verbose(
+        QStringLiteral("verbose"),
+        QStringLiteral("Print the program's trace lines and every frame sent and reply received on standard error."));
+    if (asksForTextOnly(argc, argv)) {
+        QCoreApplication app(argc, argv);
+        setIdentity();
+        QCommandLineParser parser;
+        describe(parser, verbose);
+        parser.process(app); // prints and exits
+        return 0;
+    }
+
     // The form lives in a static library, whose resources the linker would
     // otherwise leave out.
     Q_INIT_RESOURCE(tavrin);
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("tavrin"));
-    QApplication::setApplicationVersion(QStringLiteral(TAVRIN_VERSION));
+    setIdentity();
     // Lets the desktop match the window to its entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("invalid.tavrin.Tavrin"));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Sets up iButton readers over USB or a serial port."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption verbose(QStringLiteral("verbose"),
-                                     QStringLiteral("Print the program's trace lines on standard error."));
-    parser.addOption(verbose);
-    const QCommandLineOption provision(QStringLiteral("provision"),
-                                       QStringLiteral("Open Provision Readers with the settings file FILE."),
-                                       QStringLiteral("FILE"));
-    parser.addOption(provision);
+    describe(parser, verbose);
     parser.process(app);
     if (parser.isSet(verbose))
         QLoggingCategory::setFilterRules(QStringLiteral("tavrin.*.debug=true"));

@@ -1,12 +1,17 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "app/accessibility.h"
 #include "link/devicemonitor.h"
 #include "link/hiddevice.h"
 #include "settings/nametables.h"
 #include "settings/textcodec.h"
 
+#include <QCheckBox>
+#include <QFont>
 #include <QComboBox>
+#include <QLineEdit>
+#include <QTimer>
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
@@ -14,10 +19,16 @@ MainWindow::MainWindow(QWidget *parent)
     , form(*ui)
     , readerLink(new ReaderLink(this))
 {
+    Accessibility::install();
     ui->setupUi(this);
     TextCodec::initialise();
+    setWindowTitle(windowTitle() + QStringLiteral("[*]"));
 
     buildMenus();
+    // Beneath other widgets, where nobody can see them.
+    for (QWidget *w : {static_cast<QWidget *>(ui->TestBut), static_cast<QWidget *>(ui->TrigBut),
+                       static_cast<QWidget *>(ui->Debuglabel)})
+        Accessibility::hide(w);
 
     // Only preselects the interface; the reader is opened for real on connect.
     presetConnection(ReaderLink::usbReaderPresent());
@@ -29,6 +40,13 @@ MainWindow::MainWindow(QWidget *parent)
     ui->Post_cmb->insertItems(ui->Post_cmb->count(), ControlCodeNames);
     ui->Remove_cmb->insertItems(ui->Remove_cmb->count(), ControlCodeNames);
     ui->KB_cmb->insertItems(ui->KB_cmb->count(), KbCountryNames);
+    // The pickers are narrow: at 1.25x and 1.5x the rounding of the scaled
+    // font would cut "NULL" short in the usual width.
+    for (QComboBox *picker : {ui->Pre_cmb, ui->Post_cmb, ui->Remove_cmb}) {
+        QFont narrow = picker->font();
+        narrow.setStretch(QFont::Condensed);
+        picker->setFont(narrow);
+    }
     connectPickers();
 
     connect(readerLink, &ReaderLink::received, this, &MainWindow::onReadyRead);
@@ -36,8 +54,24 @@ MainWindow::MainWindow(QWidget *parent)
     // window shows it once that call has returned.
     connect(readerLink, &ReaderLink::lost, this, &MainWindow::onLinkLost, Qt::QueuedConnection);
 
-    refreshPortList();
-    watchDevices(systemDeviceEvents());
+    // The title's asterisk: the form holds what the reader does not.
+    form.onReaderState = [this] { updateUnwritten(); };
+    for (QLineEdit *edit : {ui->PreAmbleEdit, ui->PostAmbleEdit, ui->RemoveDataEdit, ui->IBTOutStartEdit,
+                            ui->IBTOutLengthEdit})
+        connect(edit, &QLineEdit::textChanged, this, &MainWindow::updateUnwritten);
+    for (QCheckBox *box : {ui->PreAmbleChk, ui->PostAmbleChk, ui->RemoveDataChk, ui->AutoReportChk,
+                           ui->BuzzerEnableChk})
+        connect(box, &QCheckBox::toggled, this, &MainWindow::updateUnwritten);
+    connect(ui->KB_cmb, qOverload<int>(&QComboBox::currentIndexChanged), this, &MainWindow::updateUnwritten);
+    form.takeAsReaderState();
+
+    ui->ConnectBut->setFocus();
+    // Once the window is up: the event loop runs only after show().
+    // Not a child: the window's timers are its connection's.
+    afterShow = std::make_unique<QTimer>();
+    afterShow->setSingleShot(true);
+    connect(afterShow.get(), &QTimer::timeout, this, &MainWindow::finishStartUp);
+    afterShow->start(0);
 }
 
 // The link, a child, closes what it holds when the window's children go.

@@ -25,6 +25,8 @@ class QByteArray;
 class QCompleter;
 class QKeyEvent;
 class QLabel;
+class QScrollArea;
+class QTimer;
 class charThread;
 
 namespace Ui {
@@ -52,8 +54,14 @@ public:
     // what it decoded, nothing when it is not one.
     std::optional<ReaderSettings> ParseSerialReply(const QByteArray &reply);
 
-    // The status bar's line.
+    // The status bar's line: a message about a file or an action while one
+    // shows, else the connection's state.
     QString statusText() const;
+    // Whether the form holds what was last read from or written to the reader.
+    bool hasUnwrittenEdits() const;
+    // The form fits the window, or scrolls inside it where the screen has
+    // too little room; called again when the window moves to a screen.
+    void fitToScreen();
     // The File menu's work once its dialog has a file name. False, with a
     // box saying why, when it could not be done; a file that is not valid
     // settings leaves the form as it was.
@@ -106,10 +114,19 @@ private slots:
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void buildMenus();
+    // A message for a few seconds beside the connection's state.
     void showStatus(const QString &text);
+    void showConnection(const QString &text);
+    // What waits until the window is on the screen.
+    void finishStartUp();
+    void updateUnwritten();
+    // Closes without asking about edits: the reader has been told to go.
+    void closeWithoutAsking();
     // The interface and port of the last connection that opened, offered
     // again at the next start.
     void presetConnection(bool usbReaderPresent);
@@ -165,6 +182,10 @@ private:
     QLabel *statusLabel = nullptr;
     QCompleter *portCompleter = nullptr;
     DeviceMonitor *deviceMonitor = nullptr;
+    QScrollArea *formScroll = nullptr;
+    bool askBeforeClosing = true;
+    bool shownOnce = false;
+    std::unique_ptr<QTimer> afterShow;
 
     // Set by the old read-once path of ReadStatus; cleared on every connect.
     bool statusPolled = false;

@@ -11,6 +11,9 @@
 #include "settings/nametables.h"
 #include "settings/settingsfile.h"
 
+#include "app/accessibility.h"
+
+#include <QCloseEvent>
 #include <QCompleter>
 #include <QFile>
 #include <QFileDialog>
@@ -19,9 +22,13 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QSaveFile>
+#include <QScreen>
+#include <QScrollArea>
 #include <QSettings>
 #include <QStatusBar>
 #include <QStringListModel>
+#include <QStyle>
+#include <QWindow>
 
 #include <utility>
 
@@ -29,6 +36,9 @@ namespace {
 
 constexpr int FormWidth = 591;
 constexpr int FormHeight = 451;
+// How long a message about a file or an action stays in the status bar.
+constexpr int MessageMs = 6000;
+const QString DefaultPort = QStringLiteral("COM6");
 
 QSettings remembered()
 {
@@ -67,18 +77,28 @@ void MainWindow::buildMenus()
     help->addAction(QStringLiteral("&About Tavrin"), this, &MainWindow::about)
         ->setObjectName(QStringLiteral("actionAbout"));
 
-    // A label rather than messages: menus show their own tips in the bar and
-    // would wipe a message out.
-    statusLabel = new QLabel(StatusMessages::notConnected(), this);
+    // The connection's state stays in the bar; messages show beside it and go.
+    statusLabel = new QLabel;
+    Accessibility::makeStatusLine(statusLabel);
     statusLabel->setObjectName(QStringLiteral("statusLabel"));
-    statusBar()->addWidget(statusLabel, 1);
+    statusLabel->setText(StatusMessages::notConnected());
+    statusLabel->setContentsMargins(4, 0, 4, 0);
+    statusBar()->addPermanentWidget(statusLabel);
     statusBar()->setSizeGripEnabled(false);
+    Accessibility::makeStatusLine(statusBar());
+    connect(statusBar(), &QStatusBar::messageChanged, this, [this] { Accessibility::announceChange(statusBar()); });
 
-    // The form keeps its fixed size; the window grows by the two bars.
-    const int height = FormHeight + menuBar()->sizeHint().height() + statusBar()->sizeHint().height();
-    setMinimumSize(FormWidth, height);
-    setMaximumSize(FormWidth, height);
-    resize(FormWidth, height);
+    // The form keeps its fixed size and geometry; where the screen is too
+    // small for it, it scrolls inside the window.
+    formScroll = new QScrollArea(this);
+    formScroll->setObjectName(QStringLiteral("formScroll"));
+    formScroll->setFrameShape(QFrame::NoFrame);
+    formScroll->setFocusPolicy(Qt::NoFocus);
+    QWidget *formWidget = takeCentralWidget();
+    formWidget->setFixedSize(FormWidth, FormHeight);
+    formScroll->setWidget(formWidget);
+    setCentralWidget(formScroll);
+    fitToScreen();
 
     portCompleter = new QCompleter(new QStringListModel(this), this);
     portCompleter->setFilterMode(Qt::MatchContains);
@@ -86,30 +106,116 @@ void MainWindow::buildMenus()
     ui->SerialNameEdit->setCompleter(portCompleter);
 }
 
+void MainWindow::fitToScreen()
+{
+    const QSize whole(FormWidth, FormHeight + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
+    QSize room = screen()->availableGeometry().size();
+    const QSize frame = frameGeometry().size() - geometry().size();
+    // Before the window manager has framed the window its title bar is a guess.
+    if (frame.height() > 0)
+        room -= frame;
+    else
+        room.rheight() -= style()->pixelMetric(QStyle::PM_TitleBarHeight);
+
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    QSize size = whole;
+    if (size.height() > room.height()) {
+        size.setHeight(room.height());
+        size.rwidth() += bar;
+    }
+    if (size.width() > room.width()) {
+        size.setWidth(room.width());
+        size.rheight() += bar;
+    }
+    size = size.boundedTo(room).expandedTo(QSize(100, 100));
+    setMinimumSize(size);
+    setMaximumSize(size);
+    resize(size);
+}
+
+void MainWindow::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (shownOnce)
+        return;
+    shownOnce = true;
+    fitToScreen();
+    if (QWindow *window = windowHandle())
+        connect(window, &QWindow::screenChanged, this, &MainWindow::fitToScreen);
+    ui->ConnectBut->setFocus();
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    if (askBeforeClosing && form.unwritten()
+        && QMessageBox::question(this, QStringLiteral("Quit"),
+                                 QStringLiteral("The settings in the form were not written to the reader. "
+                                                "Quit anyway?"),
+                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+            != QMessageBox::Yes) {
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
+}
+
+void MainWindow::closeWithoutAsking()
+{
+    askBeforeClosing = false;
+    close();
+}
+
+bool MainWindow::hasUnwrittenEdits() const
+{
+    return form.unwritten();
+}
+
+void MainWindow::updateUnwritten()
+{
+    setWindowModified(form.unwritten());
+}
+
 QString MainWindow::statusText() const
 {
-    return statusLabel->text();
+    const QString message = statusBar()->currentMessage();
+    return message.isEmpty() ? statusLabel->text() : message;
 }
 
 void MainWindow::showStatus(const QString &text)
 {
+    statusBar()->showMessage(text, MessageMs);
+}
+
+void MainWindow::showConnection(const QString &text)
+{
+    statusBar()->clearMessage();
     statusLabel->setText(text);
+    Accessibility::announceChange(statusLabel);
 }
 
 void MainWindow::presetConnection(bool usbReaderPresent)
 {
-    const QSettings last = remembered();
-    const QString port = last.value(QStringLiteral("connection/port")).toString();
-    ui->SerialNameEdit->setText(port.isEmpty() ? QStringLiteral("COM6") : port);
-    // A reader on the cable wins over what was used last time.
-    const bool usb = usbReaderPresent
-        || last.value(QStringLiteral("connection/interface")).toString() == QLatin1String("usb");
-    if (usb) {
+    ui->SerialNameEdit->setText(DefaultPort);
+    // What a probe finds now decides; the interface used last time may be
+    // one that is not there.
+    if (usbReaderPresent) {
         ui->USBKB_radcmd->setChecked(true);
     } else {
         ui->Searal_radcmd->setChecked(true);
         ui->SerialNameEdit->setEnabled(true);
     }
+}
+
+void MainWindow::finishStartUp()
+{
+    // The port that last connected, unless the user is already at work.
+    const QString port = remembered().value(QStringLiteral("connection/port")).toString();
+    if (!port.isEmpty() && !readerLink->isOpen() && ui->SerialNameEdit->text() == DefaultPort
+        && !ui->SerialNameEdit->isModified())
+        ui->SerialNameEdit->setText(port);
+    refreshPortList();
+    if (!deviceMonitor)
+        watchDevices(systemDeviceEvents());
 }
 
 void MainWindow::rememberConnection()
@@ -150,7 +256,7 @@ void MainWindow::onHidNodeRemoved(const QString &node)
     if (readerLink->transport() != ReaderLink::Transport::Hid || readerLink->location() != node)
         return;
     DisconnectReader();
-    showStatus(StatusMessages::unplugged());
+    showConnection(StatusMessages::unplugged());
 }
 
 bool MainWindow::saveSettingsTo(const QString &path)

@@ -38,10 +38,10 @@ void MainWindow::ConnectClick()
         qCDebug(lcApp, "%s", usb ? "unable to open USB HID device\n" : "unable to open com device\n");
         ui->ConnectBut->setText(QStringLiteral("Reconnect"));
         SetIButtonControlsEnabled(false);
-        showStatus(StatusMessages::openFailed(link, usb));
+        showConnection(StatusMessages::openFailed(link, usb));
         return;
     }
-    showStatus(StatusMessages::connected(link));
+    showConnection(StatusMessages::connected(link));
     // The button says what a click does now, whatever the read below does.
     ui->ConnectBut->setText(QStringLiteral("Disconnect"));
     ui->ChangeModeBut->setText(usb ? QStringLiteral("to Serial") : QStringLiteral("to USB KB"));
@@ -87,7 +87,7 @@ void MainWindow::showDisconnected()
     ui->ConnectBut->setText(QStringLiteral("Connect Device"));
     SetIButtonControlsEnabled(false);
     updateLoadSettingsAction();
-    showStatus(StatusMessages::notConnected());
+    showConnection(StatusMessages::notConnected());
 }
 
 void MainWindow::onLinkLost(ReaderLink::Transport transport, const QString &reason)
@@ -96,7 +96,7 @@ void MainWindow::onLinkLost(ReaderLink::Transport transport, const QString &reas
                                                               : "USB reader lost, disconnecting\n");
     traceDisconnect(transport);
     showDisconnected();
-    showStatus(StatusMessages::lost(reason));
+    showConnection(StatusMessages::lost(reason));
 }
 
 void MainWindow::on_Searal_radcmd_clicked()

@@ -60,7 +60,7 @@ void MainWindow::ChangeModeClick()
     if (!Maintenance::switchInterface(link))
         return;
     showDisconnected();
-    close();
+    closeWithoutAsking();
 }
 
 namespace {

@@ -62,6 +62,7 @@ void SettingsForm::apply(const ReaderSettings &s)
     show(s.preAmble, ui.PreAmbleEdit, preAmble);
     show(s.postAmble, ui.PostAmbleEdit, postAmble);
     show(s.removeData, ui.RemoveDataEdit, removeData);
+    takeAsReaderState();
 }
 
 SettingsWriteRequest SettingsForm::writeRequest() const
@@ -99,6 +100,27 @@ void SettingsForm::remember(const SettingsWriteRequest &sent, const ReaderSettin
     keep(sent.removeData, held.removeData, removeData);
     if (held.kbCountry)
         kbCountry = std::pair{ui.KB_cmb->currentIndex(), *held.kbCountry};
+    takeAsReaderState();
+}
+
+void SettingsForm::takeAsReaderState()
+{
+    m_readerState = values();
+    if (onReaderState)
+        onReaderState();
+}
+
+QStringList SettingsForm::values() const
+{
+    QStringList v;
+    for (const QLineEdit *edit : {ui.PreAmbleEdit, ui.PostAmbleEdit, ui.RemoveDataEdit, ui.IBTOutStartEdit,
+                                  ui.IBTOutLengthEdit})
+        v << edit->text();
+    for (const QCheckBox *box :
+         {ui.PreAmbleChk, ui.PostAmbleChk, ui.RemoveDataChk, ui.AutoReportChk, ui.BuzzerEnableChk})
+        v << QString::number(box->isChecked());
+    v << QString::number(ui.KB_cmb->currentIndex());
+    return v;
 }
 
 ReaderSettings SettingsForm::current() const

@@ -2,6 +2,9 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
+
+#include <functional>
 
 #include <optional>
 
@@ -54,7 +57,17 @@ public:
     bool isThisReaders() const { return m_thisReaders; }
     void setThisReaders(bool on) { m_thisReaders = on; }
 
+    // Whether the form differs from what was last read from or written to
+    // the reader (or from the form at start, before either).
+    bool unwritten() const { return values() != m_readerState; }
+    // Takes what the form shows now as the reader's; apply() and remember()
+    // do so themselves and then call onReaderState.
+    void takeAsReaderState();
+    std::function<void()> onReaderState;
+
 private:
+    QStringList values() const;
+
     struct Shown
     {
         QString text;
@@ -68,4 +81,5 @@ private:
     std::optional<Shown> preAmble, postAmble, removeData;
     // The index KB_cmb showed for the byte a read delivered.
     std::optional<std::pair<int, quint8>> kbCountry;
+    QStringList m_readerState;
 };

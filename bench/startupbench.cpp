@@ -6,9 +6,9 @@
 //   startupbench TAVRIN BAREWINDOW [RUNS]
 // After its window is mapped a program gets 300 ms to paint; the bare window
 // quits by itself after its first frame, tavrin is then killed. Peak memory
-// is ru_maxrss of the ended process. The bare window showing one line of
-// text runs beside them: it tells how much of the difference is the font
-// database, which any window with text loads.
+// is ru_maxrss of the ended process. tavrin is judged against the bare
+// window showing one line of text: any window with text loads the font
+// database; the one without text beside them shows how much that costs.
 #include <xcb/xcb.h>
 
 #include <algorithm>
@@ -32,8 +32,8 @@ extern char **environ;
 
 namespace {
 
-constexpr double TimeTarget = 1.3;
-constexpr double MemoryTarget = 1.2;
+constexpr double TimeTarget = 1.1;
+constexpr double MemoryTarget = 1.05;
 constexpr int MapTimeoutMs = 20000;
 constexpr int PaintGraceMs = 300;
 
@@ -120,6 +120,7 @@ Run runOnce(MapWatcher &watcher, const char *program, const char *argument)
             env.emplace_back(*e);
     env.emplace_back("QT_QPA_PLATFORM=xcb");
     std::vector<char *> envp;
+    envp.reserve(env.size() + 1);
     for (std::string &s : env)
         envp.push_back(s.data());
     envp.push_back(nullptr);
@@ -198,21 +199,22 @@ int main(int argc, char **argv)
         }
     }
 
-    const double timeRatio = median(ms[0]) / median(ms[1]);
-    const double memoryRatio = median(mb[0]) / median(mb[1]);
+    const double timeRatio = median(ms[0]) / median(ms[2]);
+    const double memoryRatio = median(mb[0]) / median(mb[2]);
     std::printf("Start-up until the window is mapped, %d runs each, taking turns\n", runs);
     std::printf("%-12s | %9s %9s %9s | %12s\n", "", "median ms", "min ms", "max ms", "peak RSS MB");
     for (int k = 0; k < Programs; ++k)
         std::printf("%-12s | %9.1f %9.1f %9.1f | %12.1f\n", names[k], median(ms[k]),
                     *std::min_element(ms[k].begin(), ms[k].end()), *std::max_element(ms[k].begin(), ms[k].end()),
                     median(mb[k]));
-    std::printf("ratio tavrin / bare window: time %.2f (target: at most %.1f), memory %.2f (target: at most %.1f)\n",
+    std::printf("ratio tavrin / bare window with text: time %.2f (target: at most %.2f), memory %.2f (target: at "
+                "most %.2f)\n",
                 timeRatio, TimeTarget, memoryRatio, MemoryTarget);
-    std::printf("ratio tavrin / bare window with text: time %.2f, memory %.2f\n", median(ms[0]) / median(ms[2]),
-                median(mb[0]) / median(mb[2]));
-    std::printf("BENCH|start-up to window shown|%.0f ms vs %.0f ms|%.2fx|<= %.1fx|%s\n", median(ms[0]), median(ms[1]),
-                timeRatio, TimeTarget, timeRatio <= TimeTarget ? "met" : "MISSED");
-    std::printf("BENCH|peak memory at start-up|%.1f MB vs %.1f MB|%.2fx|<= %.1fx|%s\n", median(mb[0]), median(mb[1]),
-                memoryRatio, MemoryTarget, memoryRatio <= MemoryTarget ? "met" : "MISSED");
+    std::printf("ratio tavrin / bare window without text: time %.2f, memory %.2f\n", median(ms[0]) / median(ms[1]),
+                median(mb[0]) / median(mb[1]));
+    std::printf("BENCH|start-up to window shown|%.0f ms vs %.0f ms with text|%.2fx|<= %.2fx|%s\n", median(ms[0]),
+                median(ms[2]), timeRatio, TimeTarget, timeRatio <= TimeTarget ? "met" : "MISSED");
+    std::printf("BENCH|peak memory at start-up|%.1f MB vs %.1f MB with text|%.2fx|<= %.2fx|%s\n", median(mb[0]),
+                median(mb[2]), memoryRatio, MemoryTarget, memoryRatio <= MemoryTarget ? "met" : "MISSED");
     return timeRatio <= TimeTarget && memoryRatio <= MemoryTarget ? EXIT_SUCCESS : EXIT_FAILURE;
 }

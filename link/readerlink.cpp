@@ -121,6 +121,7 @@ bool ReaderLink::openSerial(const QString &typedName)
     }
     connect(m_port, &QSerialPort::errorOccurred, this,
             [this](QSerialPort::SerialPortError error) { onSerialError(error); });
+    connect(m_port, &QIODevice::readyRead, this, &ReaderLink::bytesArrived);
     return true;
 }
 
@@ -176,6 +177,7 @@ std::optional<QByteArray> ReaderLink::exchange(const QByteArray &frame, SeqAt se
 bool ReaderLink::HidExchange(const HidReport &request, unsigned char *reply, quint8 seq)
 {
     int failedWrites = 0;
+    const QByteArray sent = QByteArray::fromRawData(reinterpret_cast<const char *>(request.data()), HidReport::Size);
     while (m_hid->write(request.data(), HidReport::Size) < 0) {
         qCDebug(lcLink, "Unable to write Get Attach PreAmble Data command\n");
         traceHidError();
@@ -184,6 +186,7 @@ bool ReaderLink::HidExchange(const HidReport &request, unsigned char *reply, qui
             return false;
         }
     }
+    WireTrace::trace("usb", WireTrace::Direction::Sent, sent);
 
     // Each read returns as soon as a report comes; one that answers an older
     // request is passed over and the next read starts at once. The clock
@@ -201,6 +204,9 @@ bool ReaderLink::HidExchange(const HidReport &request, unsigned char *reply, qui
         const int n = m_hid->read(reply, HidReply::ReadLength, wait);
         if (n < 0)
             qCDebug(lcLink, "Unable to read PreAmble Data \n");
+        if (n > 0)
+            WireTrace::trace("usb", WireTrace::Direction::Received,
+                             QByteArray::fromRawData(reinterpret_cast<const char *>(reply), n));
         qCDebug(lcLink, "Read = %x %x %x", unsigned(reply[48]), unsigned(reply[49]), unsigned(reply[50]));
         if (n > 0 && reply[HidReply::EchoOffset] == expectedEcho(seq))
             return true;
@@ -237,6 +243,8 @@ bool ReaderLink::HidSend(const HidReport &request)
         fail(deviceError());
         return false;
     }
+    WireTrace::trace("usb", WireTrace::Direction::Sent,
+                     QByteArray::fromRawData(reinterpret_cast<const char *>(request.data()), HidReport::Size));
     return true;
 }
 
@@ -252,8 +260,10 @@ bool ReaderLink::SerialSend(const QByteArray &frame)
     // is noticed by the write that found it, not at some later poll.
     if (taken)
         m_port->flush();
-    if (taken && m_port->isOpen() && m_port->error() == QSerialPort::NoError)
+    if (taken && m_port->isOpen() && m_port->error() == QSerialPort::NoError) {
+        WireTrace::trace("serial", WireTrace::Direction::Sent, frame);
         return true;
+    }
     fail(portError());
     return false;
 }
@@ -299,7 +309,9 @@ void ReaderLink::pollNow()
     const qint64 available = m_port->bytesAvailable();
     if (available == 0)
         return;
-    emit received(available > 0 ? m_port->read(available) : QByteArray());
+    const QByteArray chunk = available > 0 ? m_port->read(available) : QByteArray();
+    WireTrace::trace("serial", WireTrace::Direction::Received, chunk);
+    emit received(chunk);
 }
 
 void ReaderLink::onSerialError(int error)

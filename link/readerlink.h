@@ -100,6 +100,9 @@ public:
 signals:
     // Everything one poll took from the serial port, in order.
     void received(const QByteArray &chunk);
+    // Serial bytes came in. The poll takes them at its next tick; a caller
+    // waiting for a reply may take them at once with pollNow().
+    void bytesArrived();
     // The port or the device went away; the link has closed already.
     void lost(ReaderLink::Transport transport, const QString &reason);
 

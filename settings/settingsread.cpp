@@ -162,6 +162,9 @@ std::optional<QByteArray> overSerial(ReaderLink &link, const std::function<void(
         if (reply)
             loop.quit();
     });
+    // The reply is taken as its bytes arrive, not at the next tick of the
+    // poll: the read ends as soon as the reply is whole.
+    QObject::connect(&link, &ReaderLink::bytesArrived, &loop, [&link] { link.pollNow(); });
     QObject::connect(&link, &ReaderLink::lost, &loop, &QEventLoop::quit);
     QTimer deadline;
     deadline.setSingleShot(true);

@@ -65,7 +65,7 @@ constexpr int SerialFramesBeforeKbCountry = 3;
 // How long a serial read waits for the whole reply.
 constexpr int SerialReplyTimeoutMs = 2000;
 
-// Writes the six requests and gathers what the poll brings until the whole
+// Writes the six requests and gathers what comes in (at once) until the whole
 // settings reply has come (SerialReplyFinder), the link closes or
 // timeoutMs passes. The event loop runs meanwhile (so the output tab keeps
 // showing what arrives) but holds user input back. The reply's bytes, from

@@ -87,10 +87,10 @@ public:
     bool fired = false;
 
 private:
-    static void handle(QtMsgType type, const QMessageLogContext &, const QString &message)
+    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
     {
         TraceHook *hook = current;
-        if (!hook || type != QtDebugMsg)
+        if (!hook || type != QtDebugMsg || qstrcmp(context.category, "tavrin.wire") == 0)
             return;
         hook->lines << message;
         if (!hook->fired && !hook->prefix.isEmpty() && message.startsWith(hook->prefix)) {

@@ -16,7 +16,7 @@ need_packages "${base_packages[@]}" libxcb1-dev xvfb
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON >/dev/null
 cmake --build "$build" -j"$(nproc)" --target \
-    tavrin barewindow startupbench keycodebench pollbench hidreadbench hidwritebench
+    tavrin barewindow startupbench keycodebench pollbench hidreadbench hidwritebench serialreadbench
 
 work=$(mktemp -d)
 xvfb=""
@@ -49,6 +49,7 @@ b="$build/bench"
 run startup env DISPLAY="$display" "$b/startupbench" "$build/tavrin" "$b/barewindow" "$runs"
 run hidread env QT_QPA_PLATFORM=offscreen "$b/hidreadbench"
 run hidwrite env QT_QPA_PLATFORM=offscreen "$b/hidwritebench"
+run serialread "$b/serialreadbench"
 run poll env QT_QPA_PLATFORM=offscreen "$b/pollbench"
 run keycodes "$b/keycodebench"
 

@@ -29,6 +29,17 @@ fail() {
     exit 1
 }
 
+# Help and version need no display.
+help=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$tavrin" --help 2>&1) || fail "tavrin --help failed: $help"
+grep -q -- '--verbose' <<<"$help" || fail "tavrin --help does not list --verbose: $help"
+version=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$tavrin" --version 2>&1) || fail "tavrin --version failed"
+grep -q '^tavrin [0-9]' <<<"$version" || fail "tavrin --version printed: $version"
+
+# The simulator leaves a file at its --link path alone.
+echo "keep" >"$work/taken"
+if "$readersim" --link "$work/taken" >"$work/refused.log" 2>&1; then fail "the simulator took an existing file"; fi
+[ "$(cat "$work/taken")" = "keep" ] && [ ! -L "$work/taken" ] || fail "the simulator replaced an existing file"
+
 # A free display, chosen by the server itself.
 exec 3>"$work/display"
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &

@@ -8,9 +8,10 @@ namespace {
 QMutex mutex;
 QStringList captured;
 
-void collect(QtMsgType type, const QMessageLogContext &, const QString &message)
+void collect(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
-    if (type != QtDebugMsg)
+    // The program's own lines, not the bytes on the wire beside them.
+    if (type != QtDebugMsg || qstrcmp(context.category, "tavrin.wire") == 0)
         return;
     QMutexLocker lock(&mutex);
     captured.append(message);

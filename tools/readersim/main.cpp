@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QTextStream>
 #include <QTimer>
 
@@ -33,6 +34,13 @@ bool parseByte(const QString &text, quint8 &value)
         return false;
     value = quint8(v);
     return true;
+}
+
+// A symbolic link into /dev/pts/, as --link makes: an earlier run's.
+bool isSimulatorLink(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.isSymLink() && info.symLinkTarget().startsWith(QLatin1String("/dev/pts/"));
 }
 
 volatile std::sig_atomic_t stopRequested = 0;
@@ -122,7 +130,15 @@ int main(int argc, char *argv[])
     QString shownName = pty.portName();
     if (parser.isSet(link)) {
         const QString path = parser.value(link);
-        QFile::remove(path);
+        // Only a link this program left behind (to a pseudo-terminal) is
+        // replaced; anything else at the path is somebody's file.
+        if (QFileInfo(path).isSymLink() || QFileInfo::exists(path)) {
+            if (!isSimulatorLink(path))
+                return fail(QStringLiteral("%1 exists and is not a link to a simulated reader; "
+                                           "choose another --link path")
+                                .arg(path));
+            QFile::remove(path);
+        }
         if (::symlink(QFile::encodeName(pty.portName()).constData(), QFile::encodeName(path).constData()) != 0)
             return fail(QStringLiteral("cannot make the link %1").arg(path));
         shownName = path;
@@ -150,7 +166,8 @@ int main(int argc, char *argv[])
     out() << "Simulated reader ready. In Tavrin choose \"Serial Port\" and type: " << shownName << '\n';
     out().flush();
     const int result = app.exec();
-    if (parser.isSet(link))
+    // Unless something else has taken the path meanwhile.
+    if (parser.isSet(link) && QFileInfo(parser.value(link)).symLinkTarget() == pty.portName())
         QFile::remove(parser.value(link));
     return result;
 }
