@@ -307,9 +307,10 @@ void WriteSettingsTest::hidFailureStopsAtTheFailedFrame()
         FakeHid::unplugAfterWrites(UsbRead + failing - 1);
     } else {
         // The fault starts once the read before the write has been asked.
-        int requests = 0;
-        model->setLogSink([&requests](const QString &line) {
-            if (line.startsWith(QLatin1String("rx")) && ++requests == UsbRead)
+        // The count lives as long as the sink, which outlives this block.
+        auto requests = std::make_shared<int>(0);
+        model->setLogSink([requests](const QString &line) {
+            if (line.startsWith(QLatin1String("rx")) && ++*requests == UsbRead)
                 FakeHid::refuseWrites(1);
         });
     }
