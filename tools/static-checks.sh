@@ -15,16 +15,14 @@ mapfile -t generators < <(cmake --build "$build" --target help | sed -n 's/^\.\.
 cmake --build "$build" -j"$(nproc)" --target "${generators[@]}" >/dev/null
 
 echo "== cppcheck"
-# cppcheck matches the filters against the paths as it names them, relative
-# to this folder: absolute patterns would match nothing and check nothing.
 cppcheck --project="$build/compile_commands.json" --std=c++17 --library=qt \
     --enable=warning,performance,portability --inline-suppr --error-exitcode=1 --quiet \
     -j"$(nproc)" \
     --suppress='*:/usr/*' --suppress=missingIncludeSystem \
     --suppress='preprocessorErrorDirective:*_autogen/*' \
-    --file-filter='app/*' --file-filter='link/*' --file-filter='settings/*' \
-    --file-filter='maintenance/*' --file-filter='provision/*' --file-filter='tools/*' --file-filter='bench/*' \
-    --file-filter='tests/*'
+    --file-filter="$PWD/app/*" --file-filter="$PWD/link/*" --file-filter="$PWD/settings/*" \
+    --file-filter="$PWD/maintenance/*" --file-filter="$PWD/provision/*" --file-filter="$PWD/tools/*" --file-filter="$PWD/bench/*" \
+    --file-filter="$PWD/tests/*"
 
 echo "== clang-tidy"
 # The program's own code; the tests are held to cppcheck above.
