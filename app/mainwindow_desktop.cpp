@@ -15,6 +15,7 @@
 
 #include <QCloseEvent>
 #include <QCompleter>
+#include <QEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QJsonDocument>
@@ -30,6 +31,7 @@
 #include <QStyle>
 #include <QWindow>
 
+#include <functional>
 #include <utility>
 
 namespace {
@@ -53,6 +55,31 @@ bool writeFile(const QString &path, const QByteArray &bytes, QString *error)
     *error = file.errorString();
     return false;
 }
+
+// Runs a call the first time a widget takes the keyboard focus.
+class OnFirstFocus : public QObject
+{
+public:
+    OnFirstFocus(QWidget *widget, std::function<void()> call)
+        : QObject(widget)
+        , call(std::move(call))
+    {
+        widget->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::FocusIn) {
+            watched->removeEventFilter(this);
+            deleteLater();
+            call();
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<void()> call;
+};
 
 } // namespace
 
@@ -100,10 +127,15 @@ void MainWindow::buildMenus()
     setCentralWidget(formScroll);
     fitToScreen();
 
-    portCompleter = new QCompleter(new QStringListModel(this), this);
-    portCompleter->setFilterMode(Qt::MatchContains);
-    portCompleter->setCaseSensitivity(Qt::CaseInsensitive);
-    ui->SerialNameEdit->setCompleter(portCompleter);
+    // Listing the ports walks every terminal device the system has, some
+    // milliseconds; nobody needs the list before entering the port field.
+    new OnFirstFocus(ui->SerialNameEdit, [this] {
+        portCompleter = new QCompleter(new QStringListModel(this), this);
+        portCompleter->setFilterMode(Qt::MatchContains);
+        portCompleter->setCaseSensitivity(Qt::CaseInsensitive);
+        ui->SerialNameEdit->setCompleter(portCompleter);
+        refreshPortList();
+    });
 }
 
 void MainWindow::fitToScreen()
@@ -213,7 +245,6 @@ void MainWindow::finishStartUp()
     if (!port.isEmpty() && !readerLink->isOpen() && ui->SerialNameEdit->text() == DefaultPort
         && !ui->SerialNameEdit->isModified())
         ui->SerialNameEdit->setText(port);
-    refreshPortList();
     if (!deviceMonitor)
         watchDevices(systemDeviceEvents());
 }
@@ -229,6 +260,8 @@ void MainWindow::rememberConnection()
 
 void MainWindow::refreshPortList()
 {
+    if (!portCompleter)
+        return;
     static_cast<QStringListModel *>(portCompleter->model())->setStringList(presentSerialPorts());
 }
 

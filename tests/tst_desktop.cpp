@@ -176,10 +176,14 @@ void DesktopTest::portsAreOffered()
     QVERIFY(ports.contains(byId.filePath(QStringLiteral("usb-Maker_Adapter_A1-if00-port0"))));
 
     MainWindow w;
-    const QCompleter *completer = widget<QLineEdit>(w, "SerialNameEdit")->completer();
-    QVERIFY(completer);
-    // Filled once the window is up.
-    QTRY_COMPARE(completer->model()->rowCount(), int(presentSerialPorts().size()));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    auto *port = widget<QLineEdit>(w, "SerialNameEdit");
+    // Listed when the field is first entered, not at start.
+    widget<QRadioButton>(w, "Searal_radcmd")->setChecked(true);
+    port->setFocus(Qt::TabFocusReason);
+    QTRY_VERIFY(port->completer());
+    QCOMPARE(port->completer()->model()->rowCount(), int(presentSerialPorts().size()));
 }
 
 void DesktopTest::savedSettingsLoadBack_data()
