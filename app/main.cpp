@@ -1,3 +1,4 @@
+#include "app/appstyle.h"
 #include "app/mainwindow.h"
 
 #include <QApplication>
@@ -5,6 +6,7 @@
 #include <QFont>
 #include <QIcon>
 #include <QLoggingCategory>
+#include <QStyle>
 
 #include <cstring>
 
@@ -64,6 +66,10 @@ int main(int argc, char *argv[])
     // otherwise leave out.
     Q_INIT_RESOURCE(tavrin);
     QApplication app(argc, argv);
+    // Keeps the style the desktop or -style chose; the application owns it.
+    auto *style = new AppStyle(QApplication::style()->name());
+    style->setParent(&app);
+    QApplication::setStyle(style);
     setIdentity();
     // Lets the desktop match the window to its entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("invalid.tavrin.Tavrin"));

@@ -8,7 +8,6 @@
 #include "settings/textcodec.h"
 
 #include <QCheckBox>
-#include <QFont>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QTimer>
@@ -40,13 +39,6 @@ MainWindow::MainWindow(QWidget *parent)
     ui->Post_cmb->insertItems(ui->Post_cmb->count(), ControlCodeNames);
     ui->Remove_cmb->insertItems(ui->Remove_cmb->count(), ControlCodeNames);
     ui->KB_cmb->insertItems(ui->KB_cmb->count(), KbCountryNames);
-    // The pickers are narrow: at 1.25x and 1.5x the rounding of the scaled
-    // font would cut "NULL" short in the usual width.
-    for (QComboBox *picker : {ui->Pre_cmb, ui->Post_cmb, ui->Remove_cmb}) {
-        QFont narrow = picker->font();
-        narrow.setStretch(QFont::Condensed);
-        picker->setFont(narrow);
-    }
     connectPickers();
 
     connect(readerLink, &ReaderLink::received, this, &MainWindow::onReadyRead);

@@ -24,7 +24,9 @@ void insertControlName(QLineEdit *edit, int index)
 // Tells a pick from the opened list from the wheel or the arrow keys over
 // the closed picker: a combo reports both as activated, and hides its list
 // just before it reports a pick. So the list counts as open until the event
-// that hid it has been handled.
+// that hid it has been handled. The list's window is watched from when the
+// combo makes it, on its first opening: asking for it at start would build
+// three lists nobody may open before the window can show.
 class PickerWatch : public QObject
 {
 public:
@@ -34,18 +36,29 @@ public:
         closing.setSingleShot(true);
         closing.setInterval(0);
         connect(&closing, &QTimer::timeout, this, [this] { open = false; });
-        picker->view()->window()->installEventFilter(this);
+        picker->installEventFilter(this);
+        // Made already, where an assistive technology asked for it.
+        if (auto *list = picker->findChild<QAbstractItemView *>())
+            list->window()->installEventFilter(this);
     }
 
     bool listOpen() const { return open; }
 
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        if (event->type() == QEvent::Show) {
-            closing.stop();
-            open = true;
-        } else if (event->type() == QEvent::Hide) {
-            closing.start();
+        if (watched == parent()) {
+            if (event->type() == QEvent::ChildAdded) {
+                QObject *child = static_cast<QChildEvent *>(event)->child();
+                if (child->isWidgetType())
+                    child->installEventFilter(this);
+            }
+        } else if (static_cast<QWidget *>(watched)->isWindow()) {
+            if (event->type() == QEvent::Show) {
+                closing.stop();
+                open = true;
+            } else if (event->type() == QEvent::Hide) {
+                closing.start();
+            }
         }
         return QObject::eventFilter(watched, event);
     }
