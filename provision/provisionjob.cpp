@@ -104,6 +104,7 @@ ProvisionRecord guardedWrite(ReaderLink &link, ProvisionRecord record, const Rea
 {
     record.entryId = QUuid::createUuid().toString(QUuid::WithoutBraces);
     record.time = QDateTime::currentDateTimeUtc();
+    record.runId = options.runId;
     record.before = settingsToJson(held);
     record.written.reset();
 
@@ -184,6 +185,7 @@ ProvisionRecord provisionReader(const ProvisionTarget &target, const SettingsPat
     ProvisionRecord record;
     record.entryId = QUuid::createUuid().toString(QUuid::WithoutBraces);
     record.time = QDateTime::currentDateTimeUtc();
+    record.runId = options.runId;
     record.reader = target.identity;
     record.transport = target.transport;
     record.path = target.transport == ReaderLink::Transport::Serial ? target.identity.id : target.where;

@@ -47,6 +47,8 @@ struct WriteOptions
     // on without it. Unset: nothing is sent. Called on the thread that
     // writes (a runner's reader thread, for a bench).
     std::function<bool(const QString &reason)> writeWithoutHistory;
+    // Set on every record written with these options (ProvisionRecord::runId).
+    QString runId;
 };
 
 // The one write every path shares (the window's Set Status, an undo,

@@ -125,7 +125,7 @@ QJsonObject ProvisionRecord::toJson() const
     const auto nullable = [](const std::optional<QJsonObject> &settings) {
         return settings ? QJsonValue(*settings) : QJsonValue(QJsonValue::Null);
     };
-    return QJsonObject{
+    QJsonObject json{
         {QStringLiteral("id"), entryId},
         {QStringLiteral("time"), time.toUTC().toString(Qt::ISODateWithMs)},
         {QStringLiteral("reader"), reader.id},
@@ -138,6 +138,9 @@ QJsonObject ProvisionRecord::toJson() const
         {QStringLiteral("result"), resultText(result)},
         {QStringLiteral("reason"), reason.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(reason)},
     };
+    if (!runId.isEmpty())
+        json.insert(QStringLiteral("run"), runId);
+    return json;
 }
 
 std::optional<ProvisionRecord> ProvisionRecord::fromJson(const QJsonObject &json)
@@ -176,5 +179,7 @@ std::optional<ProvisionRecord> ProvisionRecord::fromJson(const QJsonObject &json
         return std::nullopt;
     if (text("reason").isString())
         record.reason = text("reason").toString();
+    if (text("run").isString())
+        record.runId = text("run").toString();
     return record;
 }

@@ -66,10 +66,13 @@ struct ProvisionRecord
     std::optional<QJsonObject> written; // null when nothing was written
     ProvisionResult result = ProvisionResult::Failed;
     QString reason; // empty: null; a mismatch in the words of the window's box
+    // The bench run (one `apply`, one bench window) the write belongs to, so
+    // that a run can be undone as a whole; empty for a write of its own.
+    QString runId;
 
     // {"id", "time" (ISO 8601 UTC), "reader", "readerBasis", "path",
     //  "transport" ("usb"|"serial"), "firmware", "before", "written",
-    //  "result", "reason"}
+    //  "result", "reason", "run" (only when runId is set)}
     QJsonObject toJson() const;
     // Nothing when a required field is missing or of the wrong type.
     static std::optional<ProvisionRecord> fromJson(const QJsonObject &json);
