@@ -72,6 +72,9 @@ HistoryDialog::HistoryDialog(const History &history, std::optional<ReaderIdentit
     m_table->horizontalHeader()->setStretchLastSection(true);
     entriesLabel->setBuddy(m_table);
     layout->addWidget(entriesLabel);
+    m_empty = new QLabel(this);
+    m_empty->setObjectName(QStringLiteral("historyEmpty"));
+    layout->addWidget(m_empty);
     layout->addWidget(m_table, 1);
 
     auto *which = new QHBoxLayout;
@@ -127,6 +130,10 @@ void HistoryDialog::refill()
         }
     }
     m_table->resizeColumnsToContents();
+    // An empty table alone looks like one that failed to load.
+    m_empty->setText(listing.entries.isEmpty() ? QStringLiteral("No writes recorded yet.")
+                                               : QStringLiteral("No writes to the connected reader recorded yet."));
+    m_empty->setVisible(m_shown.isEmpty());
     if (!m_shown.isEmpty())
         selectEntry(0);
     updateButtons();

@@ -10,6 +10,7 @@
 
 class History;
 class QCheckBox;
+class QLabel;
 class QPushButton;
 class QRadioButton;
 class QTableWidget;
@@ -47,6 +48,7 @@ private:
 
     QCheckBox *m_thisReader = nullptr;
     QTableWidget *m_table = nullptr;
+    QLabel *m_empty = nullptr; // says why the table is empty
     QRadioButton *m_before = nullptr;
     QRadioButton *m_written = nullptr;
     QPushButton *m_load = nullptr;

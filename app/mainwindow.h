@@ -125,6 +125,9 @@ private:
     // What waits until the window is on the screen.
     void finishStartUp();
     void updateUnwritten();
+    // Before what would replace the form: true when it holds nothing
+    // unwritten, or the user says to replace it with what (No by default).
+    bool mayReplaceForm(const QString &what);
     // Closes without asking about edits: the reader has been told to go.
     void closeWithoutAsking();
     // The interface and port of the last connection that opened, offered

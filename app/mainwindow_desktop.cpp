@@ -21,6 +21,7 @@
 #include <QJsonDocument>
 #include <QLabel>
 #include <QMenuBar>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QSaveFile>
 #include <QScreen>
@@ -207,6 +208,17 @@ void MainWindow::updateUnwritten()
     setWindowModified(form.unwritten());
 }
 
+bool MainWindow::mayReplaceForm(const QString &what)
+{
+    return !form.unwritten()
+        || QMessageBox::question(this, QStringLiteral("Unwritten Settings"),
+                                 QStringLiteral("The settings in the form were not written to the reader. "
+                                                "Replace them with %1?")
+                                     .arg(what),
+                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+            == QMessageBox::Yes;
+}
+
 QString MainWindow::statusText() const
 {
     const QString message = statusBar()->currentMessage();
@@ -323,15 +335,19 @@ bool MainWindow::loadSettingsFrom(const QString &path)
     const bool serial = readerLink->transport() == ReaderLink::Transport::Serial;
     QStringList errors;
     std::optional<SettingsPatch> patch =
-        parseSettingsPatch(json, serial ? WriteTransport::Serial : WriteTransport::Hid, &errors, false);
+        parseSettingsPatch(json, serial ? WriteTransport::Serial : WriteTransport::Hid, &errors, false,
+                           QFileInfo(path).fileName());
     if (!patch)
         return refuse(errors);
+    if (!mayReplaceForm(QStringLiteral("the settings in %1").arg(QFileInfo(path).fileName())))
+        return false;
     QString loaded = QStringLiteral("Loaded %1: press Set Status to write it to the reader.").arg(path);
     // The serial interface has no keyboard country; the greyed list must
-    // not show one that will not be written.
-    if (serial && patch->keyboardCountry) {
-        loaded += QStringLiteral(" Its keyboard country %1 is not written over serial.")
-                      .arg(KbCountryNames.at(*std::exchange(patch->keyboardCountry, std::nullopt)));
+    // not show one that will not be written. Said as tavrinctl says it.
+    if (serial) {
+        for (const QString &note : leftOutOver(*patch, WriteTransport::Serial))
+            loaded += QLatin1Char(' ') + note + QLatin1Char('.');
+        patch->keyboardCountry.reset();
     }
     form.load(*patch);
     form.setThisReaders(true);

@@ -6,7 +6,6 @@
 
 #include "app/historydialog.h"
 #include "app/provisionwindow.h"
-#include "app/statusmessages.h"
 #include "app/tracing.h"
 #include "link/devicemonitor.h"
 #include "provision/history.h"
@@ -20,6 +19,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QStatusBar>
 
 namespace {
 
@@ -204,9 +204,9 @@ void MainWindow::undoLastWrite()
 {
     ReaderLink &link = *readerLink;
     if (!link.isOpen()) {
-        QMessageBox::information(this, UndoTitle,
-                                 QStringLiteral("No reader is connected: connect the reader whose last write is to "
-                                                "be undone."));
+        QMessageBox::warning(this, UndoTitle,
+                             QStringLiteral("No reader is connected: connect the reader whose last write is to "
+                                            "be undone."));
         return;
     }
     const ReaderIdentity reader = connectedIdentity();
@@ -278,12 +278,14 @@ bool MainWindow::loadIntoForm(const QJsonObject &settings, const QString &origin
 {
     QStringList errors;
     const std::optional<SettingsPatch> patch =
-        parseSettingsPatch(QJsonDocument(settings).toJson(QJsonDocument::Compact), formTransport(), &errors, false);
+        parseSettingsPatch(QJsonDocument(settings).toJson(QJsonDocument::Compact), formTransport(), &errors);
     if (!patch) {
         QMessageBox::warning(this, QStringLiteral("History"),
                              QStringLiteral("The settings %1 were not loaded:\n%2").arg(origin, errors.join(QLatin1Char('\n'))));
         return false;
     }
+    if (!mayReplaceForm(QStringLiteral("the settings %1").arg(origin)))
+        return false;
     form.load(*patch);
     showStatus(QStringLiteral("Loaded the settings %1: press Set Status to write them to the reader.").arg(origin));
     return true;
@@ -317,8 +319,9 @@ void MainWindow::onBenchClosed()
     if (deviceMonitor)
         connect(deviceMonitor, &DeviceMonitor::usbReaderAdded, this, &MainWindow::onUsbReaderAdded,
                 Qt::UniqueConnection);
+    // The connection's state shows already: said again, it would show twice.
     if (!reconnectAfterBench) {
-        showStatus(StatusMessages::notConnected());
+        statusBar()->clearMessage();
         return;
     }
     reconnectAfterBench = false;

@@ -50,7 +50,11 @@ void MainWindow::ConnectClick()
     // the read can make it this one's.
     form.setThisReaders(false);
     updateLoadSettingsAction();
-    GetIBTValue();
+    // Asked once the port is open: a connect that fails replaces nothing.
+    if (mayReplaceForm(QStringLiteral("the settings read from the reader")))
+        GetIBTValue();
+    else
+        showStatus(QStringLiteral("Connected without reading the reader: the form keeps its settings."));
 
     // The read's message box runs an event loop; a connection lost meanwhile
     // has already been shown as gone, and stays gone.

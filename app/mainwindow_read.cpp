@@ -41,7 +41,8 @@ const char *failText(SettingsRead::Step step)
 
 void MainWindow::GetIBTValueClick()
 {
-    GetIBTValue();
+    if (mayReplaceForm(QStringLiteral("the settings read from the reader")))
+        GetIBTValue();
 }
 
 void MainWindow::GetIBTValue()

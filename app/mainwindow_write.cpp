@@ -15,9 +15,11 @@ namespace {
 
 const QString WriteTitle = QStringLiteral("Setting iButton");
 
-void tell(const QString &text)
+// A write refused before its first frame: the form's fault, not the
+// reader's answer, so a warning the user acknowledges.
+void refuse(const QString &text)
 {
-    QMessageBox::information(nullptr, WriteTitle, text, QMessageBox::Yes, QMessageBox::NoButton);
+    QMessageBox::warning(nullptr, WriteTitle, text);
 }
 
 // A value that would reach the reader as another, or that no read could show
@@ -27,7 +29,7 @@ bool formFitForWrite(const SettingsWriteRequest &request, WriteTransport transpo
     const QStringList problems = writeRequestProblems(request, transport);
     if (problems.isEmpty())
         return true;
-    tell(problems.join(QLatin1Char('\n')) + QStringLiteral("\nNothing was written to the reader."));
+    refuse(problems.join(QLatin1Char('\n')) + QStringLiteral("\nNothing was written to the reader."));
     return false;
 }
 
@@ -69,7 +71,7 @@ void MainWindow::SetIBTValueClick()
     const SettingsWriteSequence sequence(request, transport);
     // Half a configuration is worse than none: refuse before the first frame.
     if (!sequence.overlongTexts().isEmpty()) {
-        tell(sequence.refusalText());
+        refuse(sequence.refusalText());
         return;
     }
 

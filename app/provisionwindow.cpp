@@ -8,6 +8,7 @@
 #include <QCloseEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -225,7 +226,8 @@ void ProvisionWindow::takeSettings(const QByteArray &json, const QString &origin
 {
     QStringList errors;
     // A bench takes USB readers only.
-    std::optional<SettingsPatch> patch = parseSettingsPatch(json, WriteTransport::Hid, &errors);
+    std::optional<SettingsPatch> patch = parseSettingsPatch(json, WriteTransport::Hid, &errors, false,
+                                                            origin.isEmpty() ? QString() : QFileInfo(origin).fileName());
     if (!patch) {
         if (!origin.isEmpty())
             errors.prepend(QStringLiteral("The settings in %1 are not used:").arg(origin));

@@ -147,6 +147,8 @@ ProvisionRecord guardedWrite(ReaderLink &link, ProvisionRecord record, const Rea
                                             : ProvisionResult::Unconfirmed;
         record.reason = SettingsVerify::message(outcome);
     }
+    if (!options.notes.isEmpty())
+        record.reason = (options.notes + QStringList(record.reason)).join(QLatin1Char('\n')).trimmed();
     if (kept) {
         QString why;
         if (!options.history->append(record, &why))
@@ -204,15 +206,18 @@ ProvisionRecord provisionReader(const ProvisionTarget &target, const SettingsPat
         return record;
     }
     record.firmware = settingsToJson(*held).value(QStringLiteral("firmware")).toString();
+    WriteOptions noted = options;
+    noted.notes << leftOutOver(patch, writeTransport(link));
     const SettingsWriteRequest request = mergedWriteRequest(*held, patch);
     const SettingsWriteSequence sequence(request, writeTransport(link));
     if (sequence.overlongTexts().isEmpty() && SettingsVerify::compare(sequence.expected(), *held).isEmpty()) {
         record.before = settingsToJson(*held);
         record.result = ProvisionResult::AlreadySet;
+        record.reason = noted.notes.join(QLatin1Char('\n'));
         note(options, record);
         return record;
     }
-    return guardedWrite(link, record, *held, request, options);
+    return guardedWrite(link, record, *held, request, noted);
 }
 
 ProvisionRunner::ProvisionRunner(const SettingsPatch &patch, WriteOptions options, QObject *parent)

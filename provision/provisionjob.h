@@ -49,6 +49,9 @@ struct WriteOptions
     std::function<bool(const QString &reason)> writeWithoutHistory;
     // Set on every record written with these options (ProvisionRecord::runId).
     QString runId;
+    // What the write leaves out of what was asked (leftOutOver), told
+    // first in the record's reason.
+    QStringList notes;
 };
 
 // The one write every path shares (the window's Set Status, an undo,
@@ -76,7 +79,8 @@ std::optional<ProvisionTarget> attachedUsbReader(const QString &path);
 ProvisionTarget serialTarget(const QString &port);
 
 // One reader from start to record: opens its own link, reads, compares,
-// writes only what differs (guardedWrite), reads back. Never throws; every
+// writes only what differs (guardedWrite), reads back. What its interface
+// cannot carry is left out and noted in the record. Never throws; every
 // failure is a record. Runs on any thread.
 ProvisionRecord provisionReader(const ProvisionTarget &target, const SettingsPatch &patch,
                                 const WriteOptions &options);

@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonParseError>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -263,7 +264,7 @@ QString quotedForMessage(const QString &text)
 }
 
 std::optional<SettingsPatch> parseSettingsPatch(const QByteArray &json, WriteTransport transport,
-                                                QStringList *errors, bool forWrite)
+                                                QStringList *errors, bool strict, const QString &fileName)
 {
     QStringList problems;
     const auto fail = [&problems, errors]() {
@@ -276,12 +277,11 @@ std::optional<SettingsPatch> parseSettingsPatch(const QByteArray &json, WriteTra
         problems << QStringLiteral("longer than %1 bytes: not a settings file").arg(MaxSettingsFileBytes);
         return fail();
     }
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
-    if (parseError.error != QJsonParseError::NoError) {
-        problems << QStringLiteral("not valid JSON at offset %1: %2").arg(parseError.offset).arg(parseError.errorString());
+    if (const std::optional<QString> mistake = jsonMistake(json, fileName)) {
+        problems << *mistake;
         return fail();
     }
+    const QJsonDocument document = QJsonDocument::fromJson(json);
     if (!document.isObject()) {
         problems << QStringLiteral("the settings must be one JSON object");
         return fail();
@@ -345,7 +345,7 @@ std::optional<SettingsPatch> parseSettingsPatch(const QByteArray &json, WriteTra
             if (!value.isString() || index < 0)
                 problems << QStringLiteral("\"keyboardCountry\" must be one of %1")
                                 .arg(KbCountryNames.join(QStringLiteral(", ")));
-            else if (forWrite && transport == WriteTransport::Serial)
+            else if (strict && transport == WriteTransport::Serial)
                 problems << QStringLiteral("\"keyboardCountry\" cannot be written over a serial port; "
                                            "leave it out or write over USB");
             else
@@ -357,6 +357,39 @@ std::optional<SettingsPatch> parseSettingsPatch(const QByteArray &json, WriteTra
     if (!problems.isEmpty())
         return fail();
     return patch;
+}
+
+std::optional<QString> jsonMistake(const QByteArray &json, const QString &fileName)
+{
+    if (json.trimmed().isEmpty())
+        return fileName.isEmpty() ? QStringLiteral("the settings are empty") : QStringLiteral("%1 is empty").arg(fileName);
+    QJsonParseError parseError;
+    QJsonDocument::fromJson(json, &parseError);
+    if (parseError.error == QJsonParseError::NoError)
+        return std::nullopt;
+    // Lines and columns as an editor counts them: characters, not bytes.
+    // The parser stops inside a bad word (nine, tru); the word's start is
+    // where the user looks.
+    qsizetype offset = std::clamp<qsizetype>(parseError.offset, 0, json.size());
+    while (parseError.error == QJsonParseError::IllegalValue && offset > 0
+           && (QChar::isLetterOrNumber(uchar(json.at(offset - 1))) || json.at(offset - 1) == '.'
+               || json.at(offset - 1) == '-' || json.at(offset - 1) == '+'))
+        --offset;
+    const QByteArray before = json.left(offset);
+    const qsizetype lineStart = before.lastIndexOf('\n') + 1;
+    const qsizetype line = before.count('\n') + 1;
+    const qsizetype column = QString::fromUtf8(before.mid(lineStart)).size() + 1;
+    if (fileName.isEmpty())
+        return QStringLiteral("line %1, column %2: %3").arg(line).arg(column).arg(parseError.errorString());
+    return QStringLiteral("%1:%2:%3: %4").arg(fileName).arg(line).arg(column).arg(parseError.errorString());
+}
+
+QStringList leftOutOver(const SettingsPatch &patch, WriteTransport transport)
+{
+    QStringList notes;
+    if (patch.keyboardCountry && transport == WriteTransport::Serial)
+        notes << QStringLiteral("keyboardCountry is not written over a serial port");
+    return notes;
 }
 
 SettingsWriteRequest mergedWriteRequest(const ReaderSettings &current, const SettingsPatch &patch)

@@ -61,14 +61,28 @@ std::optional<QString> outputNumberProblem(const QString &field, std::optional<d
 QStringList writeRequestProblems(const SettingsWriteRequest &request, WriteTransport transport);
 
 // Parses and checks a whole file for a write over transport: JSON, one
-// object, no key twice, known fields of the right types and ranges, no
-// keyboard country over serial, key-code texts that keyCodeTextProblems
-// takes. On failure returns nothing and every problem in errors, one line
-// each, naming the field and, in a text, the character.
-// A file read into the window's form rather than written (forWrite false)
-// may hold a keyboard country whatever the transport: the form keeps it.
+// object, no key twice, known fields of the right types and ranges, key-code
+// texts that keyCodeTextProblems takes. On failure returns nothing and every
+// problem in errors, one line each, naming the field and, in a text, the
+// character.
+// A field the transport cannot carry (the keyboard country over serial) is
+// kept in the patch, so that one file serves readers on either interface;
+// a write leaves it out (leftOutOver says so). strict refuses it instead.
+// fileName, when the settings come from a file, names it in a JSON mistake
+// (jsonMistake).
 std::optional<SettingsPatch> parseSettingsPatch(const QByteArray &json, WriteTransport transport,
-                                                QStringList *errors, bool forWrite = true);
+                                                QStringList *errors, bool strict = false,
+                                                const QString &fileName = QString());
+
+// Why json is no JSON at all, where a person can find it: "site.json:3:14:
+// illegal value", "site.json is empty" (without a file name, "line 3,
+// column 14: ..."); nothing when it parses.
+std::optional<QString> jsonMistake(const QByteArray &json, const QString &fileName);
+
+// The fields of patch a write over transport leaves out, one note each:
+// "keyboardCountry is not written over a serial port". Empty when it
+// carries them all.
+QStringList leftOutOver(const SettingsPatch &patch, WriteTransport transport);
 
 // The write the window would make with the reader's current settings in its
 // form and the file loaded over them, byte for byte on either transport;

@@ -17,10 +17,12 @@
 #include <QApplication>
 #include <QDialog>
 #include <QFile>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStatusBar>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -69,6 +71,9 @@ private slots:
     void writeThenUndoLeavesTheReaderAsItWas_data();
     void writeThenUndoLeavesTheReaderAsItWas();
     void historyLoadsAnEntryIntoTheFormWithoutWriting();
+    void unwrittenEditsAreReplacedOnlyWhenTheUserSaysSo_data();
+    void unwrittenEditsAreReplacedOnlyWhenTheUserSaysSo();
+    void ownBoxesAndTheStatusBarSayWhatTheyMean();
 
 private:
     int addReader(bool plugged);
@@ -324,6 +329,84 @@ void BenchWindowTest::historyLoadsAnEntryIntoTheFormWithoutWriting()
     QVERIFY2(w.statusText().contains(QLatin1String("1 damaged line")), qPrintable(w.statusText()));
     QVERIFY(FaultCheck::nonReadFrames(model->framesReceived().mid(framesBefore)).isEmpty());
     QCOMPARE(model->state().postAmble, QByteArray("\r"));
+}
+
+void BenchWindowTest::unwrittenEditsAreReplacedOnlyWhenTheUserSaysSo_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QMessageBox::StandardButton>("answer");
+    for (const char *action : {"connect", "Get Status", "the bench closes", "Load Settings", "Load into Form"}) {
+        QTest::addRow("%s, No", action) << QString::fromLatin1(action) << QMessageBox::No;
+        QTest::addRow("%s, Yes", action) << QString::fromLatin1(action) << QMessageBox::Yes;
+    }
+}
+
+void BenchWindowTest::unwrittenEditsAreReplacedOnlyWhenTheUserSaysSo()
+{
+    QFETCH(QString, action);
+    QFETCH(QMessageBox::StandardButton, answer);
+    model->state().preAmble = "AB";
+    FakeHid::attach(model.get());
+    MainWindow w;
+    if (action != QLatin1String("connect"))
+        QVERIFY(connectOverUsb(w));
+    auto *preamble = widget<QLineEdit>(w, "PreAmbleEdit");
+    preamble->setText(QStringLiteral("typed"));
+    QVERIFY(w.isWindowModified());
+    const QString file = writeSettings(R"({"preamble": "AB"})");
+    boxes->boxes.clear();
+    boxes->answer = answer;
+
+    if (action == QLatin1String("connect")) {
+        QVERIFY(connectOverUsb(w));
+    } else if (action == QLatin1String("Get Status")) {
+        click(w, "GetIBTStatusBut");
+    } else if (action == QLatin1String("the bench closes")) {
+        w.openProvisionWindow()->close();
+        QTRY_VERIFY(!w.provisionWindow());
+    } else if (action == QLatin1String("Load Settings")) {
+        QCOMPARE(w.loadSettingsFrom(file), answer == QMessageBox::Yes);
+    } else {
+        QCOMPARE(w.loadIntoForm(QJsonObject{{"preamble", "AB"}}, QStringLiteral("from the test")),
+                 answer == QMessageBox::Yes);
+    }
+    QVERIFY(!boxes->boxes.isEmpty());
+    const SeenBox question = boxes->boxes.first();
+    QVERIFY2(question.text.startsWith(QStringLiteral("The settings in the form were not written to the reader. "
+                                                     "Replace them with the settings ")),
+             qPrintable(question.text));
+    QCOMPARE(question.icon, QMessageBox::Question);
+    QCOMPARE(question.buttons, QMessageBox::Yes | QMessageBox::No);
+    QCOMPARE(preamble->text(), answer == QMessageBox::Yes ? QStringLiteral("AB") : QStringLiteral("typed"));
+    QCOMPARE(w.isWindowModified(), answer == QMessageBox::No);
+    // No to a connect's read connects all the same.
+    QVERIFY(w.link().isOpen());
+}
+
+void BenchWindowTest::ownBoxesAndTheStatusBarSayWhatTheyMean()
+{
+    MainWindow w;
+    w.openProvisionWindow()->close();
+    QTRY_VERIFY(!w.provisionWindow());
+    QCOMPARE(w.statusText(), QStringLiteral("Not connected"));
+    QVERIFY(w.statusBar()->currentMessage().isEmpty());
+
+    QString empty;
+    QTimer::singleShot(100, [&empty] {
+        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        const auto *note = dialog->findChild<QLabel *>(QStringLiteral("historyEmpty"));
+        empty = note && note->isVisible() ? note->text() : QString();
+        dialog->reject();
+    });
+    trigger(w, "actionHistory");
+    QCOMPARE(empty, QStringLiteral("No writes recorded yet."));
+
+    w.undoLastWrite();
+    QCOMPARE(boxes->boxes.size(), 1);
+    QCOMPARE(boxes->boxes.first().icon, QMessageBox::Warning);
+    QCOMPARE(boxes->boxes.first().buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
 }
 
 QTEST_MAIN(BenchWindowTest)

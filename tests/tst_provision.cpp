@@ -89,6 +89,12 @@ private slots:
     void diffListsWhatWouldChange_data();
     void diffListsWhatWouldChange();
     void aBadFileReachesNoReader();
+    void aUsbBackupServesASerialReader_data();
+    void aUsbBackupServesASerialReader();
+    void aReaderNamedTwiceIsWrittenOnce_data();
+    void aReaderNamedTwiceIsWrittenOnce();
+    void fileMistakesAreLocated_data();
+    void fileMistakesAreLocated();
     void watchLeavesAttachedReadersAlone_data();
     void watchLeavesAttachedReadersAlone();
     void undoRestoresTheReader_data();
@@ -248,6 +254,113 @@ void ProvisionTest::aBadFileReachesNoReader()
     QVERIFY(o.err.contains("[FOO]"));
     QCOMPARE(FakeHid::openCount(), 0);
     QVERIFY(FakeHid::attemptedWrites().isEmpty());
+}
+
+void ProvisionTest::aUsbBackupServesASerialReader_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // FILE and PORT stand for the backup and the port
+    QTest::addColumn<int>("code");
+    QTest::addColumn<bool>("written");
+    QTest::newRow("write") << QStringList{"write", "--port", "PORT", "FILE"} << 0 << true;
+    QTest::newRow("diff") << QStringList{"diff", "--port", "PORT", "FILE"} << 3 << false;
+    QTest::newRow("apply") << QStringList{"apply", "FILE", "--port", "PORT", "--json"} << 0 << true;
+    QTest::newRow("write --strict") << QStringList{"write", "--strict", "--port", "PORT", "FILE"} << 2 << false;
+    QTest::newRow("apply --strict") << QStringList{"apply", "FILE", "--strict", "--port", "PORT"} << 2 << false;
+}
+
+void ProvisionTest::aUsbBackupServesASerialReader()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, code);
+    QFETCH(bool, written);
+    ReaderModel usb;
+    usb.state().kbCountry = 4;
+    usb.state().outputLength = 9;
+    FakeHid::attach(&usb);
+    const QString backup = m_dir->filePath(QStringLiteral("usb.json"));
+    QCOMPARE(tavrinctl({"read", "-o", backup}).code, 0);
+    FakeHid::attach(nullptr);
+    openPty();
+    const ReaderState before = model->state();
+
+    arguments.replaceInStrings(QStringLiteral("FILE"), backup);
+    arguments.replaceInStrings(QStringLiteral("PORT"), pty->portName());
+    const Outcome o = tavrinctl(arguments);
+    QVERIFY2(o.code == code, qPrintable(o.out + o.err));
+    const QString note = QStringLiteral("keyboardCountry is not written over a serial port");
+    if (code == 2) {
+        QCOMPARE(o.err, QStringLiteral("tavrinctl: \"keyboardCountry\" cannot be written over a serial port; leave "
+                                       "it out or write over USB\n"));
+        QVERIFY(pty->received().isEmpty());
+    } else {
+        QVERIFY2(o.err.startsWith(QStringLiteral("tavrinctl: %1\n").arg(note)), qPrintable(o.err));
+    }
+    QCOMPARE(model->state().outputLength, written ? 9 : before.outputLength);
+    QCOMPARE(model->state().kbCountry, before.kbCountry);
+    if (arguments.contains("--json")) {
+        const QJsonObject record = QJsonDocument::fromJson(o.out.toUtf8()).array().at(0).toObject();
+        QCOMPARE(record.value("result").toString(), QStringLiteral("confirmed"));
+        QCOMPARE(record.value("reason").toString(), note);
+    }
+    if (written)
+        QCOMPARE(History().read().entries.last().reason, note);
+}
+
+void ProvisionTest::aReaderNamedTwiceIsWrittenOnce_data()
+{
+    QTest::addColumn<bool>("byLink");
+    QTest::newRow("the same name twice") << false;
+    QTest::newRow("a link and its target") << true;
+}
+
+void ProvisionTest::aReaderNamedTwiceIsWrittenOnce()
+{
+    QFETCH(bool, byLink);
+    openPty();
+    QString second = pty->portName();
+    if (byLink) {
+        second = m_dir->filePath(QStringLiteral("reader-port"));
+        QVERIFY(QFile::link(pty->portName(), second));
+    }
+    const Outcome o = tavrinctl({"apply", settingsPath(), "--port", pty->portName(), "--port", second});
+    QVERIFY2(o.code == 0, qPrintable(o.out + o.err));
+    QVERIFY(o.out.endsWith("1 confirmed, 0 already set, 0 failed\n"));
+    QCOMPARE(model->settingsDoneCount(), 1);
+    QCOMPARE(o.err, byLink ? QStringLiteral("tavrinctl: \"%1\" and \"%2\" are one reader: it is written once\n")
+                                 .arg(pty->portName(), second)
+                           : QStringLiteral("tavrinctl: \"%1\" is named more than once: it is one reader, written "
+                                            "once\n")
+                                 .arg(second));
+}
+
+void ProvisionTest::fileMistakesAreLocated_data()
+{
+    QTest::addColumn<QByteArray>("json");
+    QTest::addColumn<QString>("error"); // after "PATH"
+    QTest::newRow("empty") << QByteArray() << QStringLiteral(" is empty");
+    QTest::newRow("blank") << QByteArray(" \n") << QStringLiteral(" is empty");
+    QTest::newRow("a bad value") << QByteArray("{\n  \"buzzer\": true,\n  \"outputLength\": nine\n}")
+                                 << QStringLiteral(":3:19: illegal value");
+    QTest::newRow("after a wide character") << QByteArray("{\"preamble\": \"\u00e9\", \"buzzer\": nope}")
+                                            << QStringLiteral(":1:29: illegal value");
+}
+
+void ProvisionTest::fileMistakesAreLocated()
+{
+    QFETCH(QByteArray, json);
+    QFETCH(QString, error);
+    addReader();
+    const QString path = m_dir->filePath(QStringLiteral("site.json"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(json);
+    file.close();
+    for (const QStringList &command : {QStringList{"write", path}, QStringList{"apply", path, "--all"}}) {
+        const Outcome o = tavrinctl(command);
+        QCOMPARE(o.code, 2);
+        QCOMPARE(o.err, QStringLiteral("tavrinctl: %1%2\n").arg(path, error));
+    }
+    QCOMPARE(FakeHid::openCount(), 0);
 }
 
 void ProvisionTest::watchLeavesAttachedReadersAlone_data()

@@ -327,8 +327,19 @@ void TavrinctlTest::invalidInputIsRefusedWithNothingSent_data()
     QTest::newRow("unknown country") << write << QByteArray(R"({"keyboardCountry": "Spain"})") << QStringList();
     QTest::newRow("too many key codes")
         << write << QByteArray(R"({"removeData": ")") + QByteArray(32, 'A') + QByteArray("\"}") << QStringList();
-    QTest::newRow("country over serial")
-        << QStringList{"write", "--port", "/dev/tavrin-unused", "-"} << QByteArray(R"({"keyboardCountry": "USA"})") << QStringList();
+    QTest::newRow("country over serial, --strict")
+        << QStringList{"write", "--strict", "--port", "/dev/tavrin-unused", "-"}
+        << QByteArray(R"({"keyboardCountry": "USA"})") << QStringList();
+    const QByteArray file(R"({"buzzer": true})");
+    QTest::newRow("--all and --device") << QStringList{"apply", "-", "--all", "--device", "/dev/hidraw-sim0"} << file
+                                        << QStringList{"tavrinctl: choose either --all or --device"};
+    QTest::newRow("--watch and --port") << QStringList{"apply", "-", "--watch", "--port", "ttyS0"} << file
+                                        << QStringList{"tavrinctl: choose either --watch or --port"};
+    QTest::newRow("no readers named")
+        << QStringList{"apply", "-"} << file
+        << QStringList{"tavrinctl: apply needs the readers: --all, --watch, --device PATH... or --port NAME..."};
+    QTest::newRow("--strict with read") << QStringList{"read", "--strict"} << QByteArray()
+                                        << QStringList{"tavrinctl: read does not take --strict"};
     QTest::newRow("no file") << QStringList{"write"} << QByteArray() << QStringList();
     QTest::newRow("missing file") << QStringList{"write", "/nonexistent/settings.json"} << QByteArray() << QStringList();
     QTest::newRow("unknown command") << QStringList{"erase"} << QByteArray() << QStringList();

@@ -1,6 +1,7 @@
 #include "commands.h"
 
 #include "ctl.h"
+#include "ctlfiles.h"
 #include "ctlsession.h"
 
 #include "link/devicemonitor.h"
@@ -8,6 +9,7 @@
 
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -27,7 +29,7 @@ namespace Tavrinctl {
 
 const char *const applyHelp =
     "Usage: tavrinctl apply FILE (--all | --device PATH... | --port NAME...)\n"
-    "                            [--json] [--log LOG] [--no-verify] [--no-history]\n"
+    "                            [--json] [--log LOG] [--no-verify] [--no-history] [--strict]\n"
     "       tavrinctl apply FILE --watch [--count N] [--json] [--log LOG] ...\n"
     "Writes the settings in FILE (as 'write' does: a partial file changes only its\n"
     "fields) to every reader named, or with --all to every USB reader attached\n"
@@ -40,6 +42,9 @@ const char *const applyHelp =
     "  --log LOG       append each record to LOG as one JSON line\n"
     "  --no-verify     skip the read-back: readers are \"unconfirmed\"\n"
     "  --no-history    write without saving what the readers held\n"
+    "  --strict        refuse a file with a field the interface cannot carry\n"
+    "                  (keyboardCountry over a serial port); without it the field\n"
+    "                  is left out of those readers' writes, with a note\n"
     "  --watch         leave the readers attached now alone and apply FILE to each\n"
     "                  USB reader plugged in from now on, until Ctrl+C (or SIGTERM),\n"
     "                  which ends after the readers in hand\n"
@@ -170,9 +175,35 @@ private:
     QList<ProvisionRecord> m_records;
 };
 
+// Where a name leads in the end: the same device under a link and under its
+// target, or named twice, is one reader, and opened twice would fail one run.
+QString deviceBehind(const QByteArray &path)
+{
+    const QString canonical = QFileInfo(QFile::decodeName(path)).canonicalFilePath();
+    return canonical.isEmpty() ? QFile::decodeName(path) : canonical;
+}
+
+// False, and the run told so, when name reaches a reader named before.
+bool firstNaming(const QByteArray &name, const QByteArray &path, QHash<QString, QByteArray> &named, Session &session)
+{
+    const QString device = deviceBehind(path);
+    const auto earlier = named.constFind(device);
+    if (earlier == named.cend()) {
+        named.insert(device, name);
+        return true;
+    }
+    session.fail(Success, *earlier == name
+                              ? QStringLiteral("%1 is named more than once: it is one reader, written once")
+                                    .arg(shown(name))
+                              : QStringLiteral("%1 and %2 are one reader: it is written once")
+                                    .arg(shown(*earlier), shown(name)));
+    return false;
+}
+
 // The readers the options name, checked before any is written to.
 int namedTargets(const Options &options, Session &session, QList<ProvisionTarget> &targets)
 {
+    QHash<QString, QByteArray> named;
     if (options.all) {
         targets = attachedUsbReaders();
         if (targets.isEmpty())
@@ -183,7 +214,8 @@ int namedTargets(const Options &options, Session &session, QList<ProvisionTarget
         ProvisionTarget target;
         if (const int failed = serialPortTarget(port, session.links.path(), session.io.err, target); failed != Success)
             return failed;
-        targets << target;
+        if (firstNaming(port, CtlFiles::serialPortPath(port), named, session))
+            targets << target;
     }
     const QList<ProvisionTarget> attached = attachedUsbReaders();
     for (const QByteArray &device : options.devices) {
@@ -194,7 +226,8 @@ int namedTargets(const Options &options, Session &session, QList<ProvisionTarget
             return session.fail(ReaderFailure, QStringLiteral("no USB reader at %1 ('tavrinctl list' shows the "
                                                               "readers attached); nothing was written")
                                                    .arg(shown(device)));
-        targets << *found;
+        if (firstNaming(device, device, named, session))
+            targets << *found;
     }
     return Success;
 }
@@ -292,14 +325,25 @@ int applyCommand(const Options &options, Io &io)
 {
     if (options.positional.size() != 1)
         return complain(io.err, UsageError, QStringLiteral("apply needs exactly one FILE (- for standard input)"));
-    const int ways = int(options.all) + int(options.watch) + int(!options.ports.isEmpty() || !options.devices.isEmpty());
-    if (ways != 1)
-        return complain(io.err, UsageError, QStringLiteral("apply needs one of --all, --watch, --device PATH... and "
-                                                           "--port NAME..."));
+    // Said as what was given: two ways of naming the readers are one too many.
+    QStringList ways;
+    if (options.all)
+        ways << QStringLiteral("--all");
+    if (options.watch)
+        ways << QStringLiteral("--watch");
+    if (!options.devices.isEmpty())
+        ways << QStringLiteral("--device");
+    if (!options.ports.isEmpty())
+        ways << QStringLiteral("--port");
+    if (ways.isEmpty())
+        return complain(io.err, UsageError, QStringLiteral("apply needs the readers: --all, --watch, --device "
+                                                           "PATH... or --port NAME..."));
+    if (ways.size() > 1)
+        return complain(io.err, UsageError, QStringLiteral("choose either %1 or %2").arg(ways.at(0), ways.at(1)));
     if (options.count && !options.watch)
         return complain(io.err, UsageError, QStringLiteral("--count belongs to --watch"));
     SettingsPatch patch;
-    if (const int failed = loadPatch(options.positional.first(), transportOf(options), io, patch); failed != Success)
+    if (const int failed = loadPatch(options.positional.first(), options, io, patch); failed != Success)
         return failed;
 
     Session session(io);
@@ -308,6 +352,7 @@ int applyCommand(const Options &options, Io &io)
         if (const int failed = namedTargets(options, session, targets); failed != Success)
             return failed;
     }
+    sayLeftOut(patch, options, io);
     QFile log;
     if (options.log) {
         log.setFileName(QFile::decodeName(*options.log));

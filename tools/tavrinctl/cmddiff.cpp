@@ -11,11 +11,12 @@
 namespace Tavrinctl {
 
 const char *const diffHelp =
-    "Usage: tavrinctl diff [--port NAME | --device PATH] [--json] FILE\n"
+    "Usage: tavrinctl diff [--port NAME | --device PATH] [--json] [--strict] FILE\n"
     "Reads the reader and prints, one line per setting that writing FILE would\n"
     "change, \"name: held -> would be\" (key codes as text, as in a settings file).\n"
     "Sends nothing but the read. With --json, one JSON array of objects: field,\n"
-    "held, wouldBe.\n"
+    "held, wouldBe. A field the interface cannot carry (keyboardCountry over a\n"
+    "serial port) is left out with a note on standard error; --strict refuses it.\n"
     "Exit codes: 0 nothing would change, 3 something would, 1 the reader could not\n"
     "be read, 2 usage or input error (the checks of 'write').\n";
 
@@ -24,13 +25,14 @@ int diffCommand(const Options &options, Io &io)
     if (options.positional.size() != 1)
         return complain(io.err, UsageError, QStringLiteral("diff needs exactly one FILE (- for standard input)"));
     SettingsPatch patch;
-    if (const int failed = loadPatch(options.positional.first(), transportOf(options), io, patch); failed != Success)
+    if (const int failed = loadPatch(options.positional.first(), options, io, patch); failed != Success)
         return failed;
 
     Session session(io);
     ReaderSettings held;
     if (const int failed = session.openAndRead(options, held); failed != Success)
         return failed;
+    sayLeftOut(patch, options, io);
     const QList<SettingChange> changes = plannedChanges(held, patch);
     const QJsonObject now = settingsToJson(held);
     const QJsonObject after = settingsToJson(settingsAfterWrite(held, patch));

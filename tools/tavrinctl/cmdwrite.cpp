@@ -6,7 +6,8 @@
 namespace Tavrinctl {
 
 const char *const writeHelp =
-    "Usage: tavrinctl write [--port NAME | --device PATH] [--no-verify] [--no-history] FILE\n"
+    "Usage: tavrinctl write [--port NAME | --device PATH] [--no-verify] [--no-history]\n"
+    "                       [--strict] FILE\n"
     "Writes the settings in the JSON object in FILE (- for standard input; at most\n"
     "64 kB) with the same frames as the window's \"Set Status\". Fields left out keep\n"
     "the reader's current values, which are read first; \"firmware\" is ignored.\n"
@@ -16,21 +17,25 @@ const char *const writeHelp =
     "and compared: a reader that does not hold what was sent, or does not answer,\n"
     "is exit code 1.\n"
     "  --no-verify     skip the read-back\n"
-    "  --no-history    write without saving what the reader held\n";
+    "  --no-history    write without saving what the reader held\n"
+    "A field the interface cannot carry (keyboardCountry over a serial port) is\n"
+    "left out with a note, so that one file serves USB and serial readers.\n"
+    "  --strict        refuse such a file instead (exit code 2)\n";
 
 int writeCommand(const Options &options, Io &io)
 {
     if (options.positional.size() != 1)
         return complain(io.err, UsageError, QStringLiteral("write needs exactly one FILE (- for standard input)"));
     SettingsPatch patch;
-    if (const int failed = loadPatch(options.positional.first(), transportOf(options), io, patch); failed != Success)
+    if (const int failed = loadPatch(options.positional.first(), options, io, patch); failed != Success)
         return failed;
 
     Session session(io);
     ReaderSettings current;
     if (const int failed = session.openAndRead(options, current); failed != Success)
         return failed;
-    return session.write(options, current, mergedWriteRequest(current, patch));
+    const QStringList notes = sayLeftOut(patch, options, io);
+    return session.write(options, current, mergedWriteRequest(current, patch), notes);
 }
 
 } // namespace Tavrinctl

@@ -19,12 +19,12 @@ const char *const usageText =
     "  list [--json]                          readers and serial ports this computer sees\n"
     "  read [--port NAME | --device PATH] [-o FILE]\n"
     "                                         print the reader's settings as one JSON object\n"
-    "  write [--port NAME | --device PATH] [--no-verify] [--no-history] FILE\n"
+    "  write [--port NAME | --device PATH] [--no-verify] [--no-history] [--strict] FILE\n"
     "                                         write the settings in FILE (- for standard input)\n"
-    "  diff [--port NAME | --device PATH] [--json] FILE\n"
+    "  diff [--port NAME | --device PATH] [--json] [--strict] FILE\n"
     "                                         what writing FILE would change\n"
     "  apply FILE (--all | --device PATH... | --port NAME... | --watch [--count N])\n"
-    "        [--json] [--log LOG] [--no-verify] [--no-history]\n"
+    "        [--json] [--log LOG] [--no-verify] [--no-history] [--strict]\n"
     "                                         write FILE to many readers side by side\n"
     "  history [--port NAME | --device PATH | --all] [--json]\n"
     "                                         the writes kept, newest first\n"
@@ -53,6 +53,7 @@ enum Takes : unsigned {
     Watch = 1u << 6,
     Log = 1u << 7,
     Output = 1u << 8,
+    Strict = 1u << 9,
 };
 
 struct Command
@@ -66,9 +67,10 @@ struct Command
 const Command commands[] = {
     {"list", &listHelp, listCommand, Json},
     {"read", &readHelp, readCommand, OnePlace | Output},
-    {"write", &writeHelp, writeCommand, OnePlace | NoVerify | NoHistory},
-    {"diff", &diffHelp, diffCommand, OnePlace | Json},
-    {"apply", &applyHelp, applyCommand, OnePlace | ManyPlaces | Json | NoVerify | NoHistory | All | Watch | Log},
+    {"write", &writeHelp, writeCommand, OnePlace | NoVerify | NoHistory | Strict},
+    {"diff", &diffHelp, diffCommand, OnePlace | Json | Strict},
+    {"apply", &applyHelp, applyCommand,
+     OnePlace | ManyPlaces | Json | NoVerify | NoHistory | All | Watch | Log | Strict},
     {"history", &historyHelp, historyCommand, OnePlace | Json | All},
     {"undo", &undoHelp, undoCommand, OnePlace | NoVerify | NoHistory},
 };
@@ -102,6 +104,7 @@ const char *refusedOption(const Options &options, unsigned takes)
         {options.watch || options.count.has_value(), Watch, options.watch ? "--watch" : "--count"},
         {options.log.has_value(), Log, "--log"},
         {options.output.has_value(), Output, "--output"},
+        {options.strict, Strict, "--strict"},
     };
     for (const auto &g : given) {
         if (g.given && !(takes & g.needs))

@@ -113,6 +113,8 @@ int parse(const QByteArrayList &arguments, Options &options, QTextStream &err)
             options.all = true;
         } else if (a == "--watch") {
             options.watch = true;
+        } else if (a == "--strict") {
+            options.strict = true;
         } else if (a == "--verbose") {
             // The trace lines of the link and the settings, on standard error.
             QLoggingCategory::setFilterRules(QStringLiteral("tavrin.*.debug=true"));

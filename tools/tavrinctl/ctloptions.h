@@ -28,6 +28,7 @@ struct Options
     bool noHistory = false;
     bool all = false;
     bool watch = false;
+    bool strict = false; // refuse a field the interface cannot carry
 
     // The one reader of a command that takes one.
     std::optional<QByteArray> port() const;

@@ -29,7 +29,7 @@ WriteTransport transportOf(const Options &options)
     return options.ports.isEmpty() ? WriteTransport::Hid : WriteTransport::Serial;
 }
 
-int loadPatch(const QByteArray &path, WriteTransport transport, Io &io, SettingsPatch &patch)
+int loadPatch(const QByteArray &path, const Options &options, Io &io, SettingsPatch &patch)
 {
     // Read with a limit: a settings file is small, and /dev/zero is not one.
     QByteArray json;
@@ -44,7 +44,9 @@ int loadPatch(const QByteArray &path, WriteTransport transport, Io &io, Settings
     }
     // The whole file must be right before any reader hears anything.
     QStringList errors;
-    const std::optional<SettingsPatch> parsed = parseSettingsPatch(json, transport, &errors);
+    const std::optional<SettingsPatch> parsed =
+        parseSettingsPatch(json, transportOf(options), &errors, options.strict,
+                           path == "-" ? QStringLiteral("standard input") : QFile::decodeName(path));
     if (!parsed) {
         for (const QString &error : errors)
             complain(io.err, UsageError, error);
@@ -52,6 +54,14 @@ int loadPatch(const QByteArray &path, WriteTransport transport, Io &io, Settings
     }
     patch = *parsed;
     return Success;
+}
+
+QStringList sayLeftOut(const SettingsPatch &patch, const Options &options, Io &io)
+{
+    const QStringList notes = leftOutOver(patch, transportOf(options));
+    for (const QString &note : notes)
+        complain(io.err, Success, note);
+    return notes;
 }
 
 int serialPortTarget(const QByteArray &port, const QString &linkDir, QTextStream &err, ProvisionTarget &target)
@@ -135,7 +145,8 @@ std::unique_ptr<History> Session::history(const Options &options) const
     return options.noHistory ? nullptr : std::make_unique<History>();
 }
 
-int Session::write(const Options &options, const ReaderSettings &held, const SettingsWriteRequest &request)
+int Session::write(const Options &options, const ReaderSettings &held, const SettingsWriteRequest &request,
+                   const QStringList &notes)
 {
     const SettingsWriteSequence sequence(request, transportOf(options));
     if (!sequence.overlongTexts().isEmpty())
@@ -146,6 +157,7 @@ int Session::write(const Options &options, const ReaderSettings &held, const Set
     WriteOptions writeOptions;
     writeOptions.verify = !options.noVerify;
     writeOptions.history = kept.get();
+    writeOptions.notes = notes;
     writeOptions.writeWithoutHistory = [&historyError](const QString &why) {
         historyError = why;
         return false;

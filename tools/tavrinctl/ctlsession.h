@@ -18,9 +18,13 @@ class History;
 namespace Tavrinctl {
 
 // The settings file a command names (- for standard input), checked whole
-// for a write over transport; on failure every problem is said and the exit
-// code returned.
-int loadPatch(const QByteArray &path, WriteTransport transport, Io &io, SettingsPatch &patch);
+// for a write over the options' transport (--strict: refusing what it cannot
+// carry); on failure every problem is said and the exit code returned.
+int loadPatch(const QByteArray &path, const Options &options, Io &io, SettingsPatch &patch);
+
+// Says on standard error what a write of patch over the options' transport
+// leaves out; the notes, for the record.
+QStringList sayLeftOut(const SettingsPatch &patch, const Options &options, Io &io);
 
 // A value as a settings file holds it: texts quoted, so that an empty one
 // or one with spaces is seen; "(none)" for a field that is not there.
@@ -58,7 +62,9 @@ public:
     std::unique_ptr<History> history(const Options &options) const;
     // A write of request over the open link through the guarded write, as
     // `write` and `undo` make it, its outcome said; the exit code.
-    int write(const Options &options, const ReaderSettings &held, const SettingsWriteRequest &request);
+    // notes: what the write leaves out, for its record.
+    int write(const Options &options, const ReaderSettings &held, const SettingsWriteRequest &request,
+              const QStringList &notes = {});
 
     // Says once that lines of the history were skipped.
     void warnDamaged(const QString &path, int damagedLines);
