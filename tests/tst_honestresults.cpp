@@ -79,7 +79,7 @@ void HonestResultsTest::readSaysSuccessOnlyWhenShown()
     boxes->onBox = [&](const SeenBox &) { labelInBox = widget<QLabel>(w, "FWLbl")->text(); };
     click(w, "GetIBTStatusBut");
 
-    QCOMPARE(boxes->texts(), QStringList{box});
+    QCOMPARE(boxes->texts(), (QStringList{ReplaceWithRead, box}));
     QCOMPARE(labelInBox, label);
     QCOMPARE(widget<QLineEdit>(w, "PreAmbleEdit")->text(),
              box == ReadOk ? QStringLiteral("[CR][LF]") : QStringLiteral("old"));

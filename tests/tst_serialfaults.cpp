@@ -305,7 +305,8 @@ void SerialFaultsTest::adapterGoneWhileWriting()
 
     QVERIFY(traces.fired || kbOff.fired);
     QVERIFY2(took < 2000, qPrintable(QString::number(took)));
-    QCOMPARE(boxes->texts(), QStringList{box});
+    // The typed "P" is asked about before a read replaces it.
+    QCOMPARE(boxes->texts(), (action == QLatin1String("read") ? QStringList{ReplaceWithRead, box} : QStringList{box}));
     QVERIFY2(std::count_if(traces.lines.cbegin(), traces.lines.cend(),
                            [&failure](const QString &line) { return line.startsWith(failure); })
                  == 1,

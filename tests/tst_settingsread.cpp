@@ -230,7 +230,7 @@ void SettingsReadTest::failedExchangeEndsTheRead()
     click(w, "GetIBTStatusBut");
     model->setLogSink({});
 
-    QCOMPARE(boxes->texts(), QStringList{box});
+    QCOMPARE(boxes->texts(), (QStringList{ReplaceWithRead, box}));
     const quint8 codes[] = {0x00, 0x20, 0x24, 0x28};
     QCOMPARE(FakeHid::writtenReports().size(), answered);
     const QList<QByteArray> attempts = FakeHid::attemptedWrites();
@@ -282,7 +282,7 @@ void SettingsReadTest::damagedBlockKeepsItsEdit()
     click(w, "GetIBTStatusBut");
 
     QCOMPARE(FakeHid::writtenReports().size(), 4);
-    QCOMPARE(boxes->texts(), QStringList{box});
+    QCOMPARE(boxes->texts(), (QStringList{ReplaceWithRead, box}));
     QCOMPARE(text(w, "FWLbl"), QStringLiteral("F/W Version: 1BT V2.5"));
     QCOMPARE((QStringList{text(w, "PreAmbleEdit"), text(w, "PostAmbleEdit"), text(w, "RemoveDataEdit")}),
              edits);
@@ -302,7 +302,7 @@ void SettingsReadTest::serialReadEndsWhenTheReplyIsShown()
     TraceCapture traces;
     click(w, "ConnectBut");
     QVERIFY(connectedOverSerial(w));
-    QCOMPARE(boxes->texts(), QStringList{ReadOk});
+    QCOMPARE(boxes->texts(), (QStringList{ReplaceWithRead, ReadOk}));
     // The box tells of a read that is in the form already.
     QCOMPARE(labelDuringBox, QStringLiteral("F/W Version: 1BT V2.5"));
     QCOMPARE(text(w, "FWLbl"), QStringLiteral("F/W Version: 1BT V2.5"));

@@ -72,6 +72,9 @@ inline const QString RemoveDataFail = QStringLiteral("Get RemoveData fail, pleas
 inline const QString WriteOk = QStringLiteral("Successfully set iButton set value");
 inline const QString WriteFail = QStringLiteral("Failed to set iButton set value, please check the connection.");
 inline const QString NotRead = QStringLiteral("F/W Ver: N/A");
+// The question before a read replaces what was typed into the form.
+inline const QString ReplaceWithRead = QStringLiteral("The settings in the form were not written to the reader. "
+                                                      "Replace them with the settings read from the reader?");
 // Set Status's question when the form was not read from the connected reader.
 inline const QString NotThisReader =
     QStringLiteral("The settings in the form were not read from this reader. Write them anyway?");
