@@ -338,6 +338,9 @@ void TavrinctlTest::invalidInputIsRefusedWithNothingSent_data()
     QTest::newRow("no readers named")
         << QStringList{"apply", "-"} << file
         << QStringList{"tavrinctl: apply needs the readers: --all, --watch, --device PATH... or --port NAME..."};
+    QTest::newRow("a JSON mistake") << write << QByteArray("{\n  \"buzzer\": true,\n  \"outputLength\": nine\n}")
+                                    << QStringList{"tavrinctl: standard input:3:19: illegal value"};
+    QTest::newRow("an empty file") << write << QByteArray(" \n") << QStringList{"tavrinctl: standard input is empty"};
     QTest::newRow("--strict with read") << QStringList{"read", "--strict"} << QByteArray()
                                         << QStringList{"tavrinctl: read does not take --strict"};
     QTest::newRow("no file") << QStringList{"write"} << QByteArray() << QStringList();
