@@ -352,7 +352,6 @@ void BenchWindowTest::unwrittenEditsAreReplacedOnlyWhenTheUserSaysSo()
         QVERIFY(connectOverUsb(w));
     auto *preamble = widget<QLineEdit>(w, "PreAmbleEdit");
     preamble->setText(QStringLiteral("typed"));
-    const QString file = writeSettings(R"({"preamble": "AB"})");
     boxes->boxes.clear();
     boxes->answer = answer;
 
@@ -363,7 +362,7 @@ void BenchWindowTest::unwrittenEditsAreReplacedOnlyWhenTheUserSaysSo()
     else if (action == QLatin1String("the bench closes"))
         w.openProvisionWindow()->close();
     else if (action == QLatin1String("Load Settings"))
-        w.loadSettingsFrom(file);
+        w.loadSettingsFrom(writeSettings(R"({"preamble": "AB"})"));
     else
         w.loadIntoForm(QJsonObject{{"preamble", "AB"}}, QStringLiteral("from the test"));
     QTRY_VERIFY(!boxes->boxes.isEmpty() && w.link().isOpen()); // a connect told No connects all the same
@@ -384,18 +383,6 @@ void BenchWindowTest::ownBoxesAndTheStatusBarSayWhatTheyMean()
     QTRY_VERIFY(!w.provisionWindow());
     QCOMPARE(w.statusText(), QStringLiteral("Not connected"));
     QVERIFY(w.statusBar()->currentMessage().isEmpty()); // not a second time beside the state
-
-    QString empty;
-    QTimer::singleShot(100, [&empty] {
-        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
-        const auto *note = dialog ? dialog->findChild<QLabel *>(QStringLiteral("historyEmpty")) : nullptr;
-        empty = note && note->isVisible() ? note->text() : QString();
-        if (dialog)
-            dialog->reject();
-    });
-    trigger(w, "actionHistory");
-    QCOMPARE(empty, QStringLiteral("No writes recorded yet."));
-
     w.undoLastWrite(); // nothing connected: a failure, told as one
     QCOMPARE(boxes->boxes.size(), 1);
     QCOMPARE(boxes->boxes.first().icon, QMessageBox::Warning);

@@ -281,9 +281,7 @@ void ProvisionTest::aUsbBackupServesASerialReader()
     const Outcome o = tavrinctl(arguments << backup << "--port" << pty->portName());
     QVERIFY2(o.code == code, qPrintable(o.out + o.err));
     const QString note = QStringLiteral("keyboardCountry is not written over a serial port");
-    QVERIFY2(o.err.startsWith(code == 2 ? "tavrinctl: \"keyboardCountry\" cannot be written over a serial port"
-                                        : "tavrinctl: " + note + '\n'),
-             qPrintable(o.err));
+    QVERIFY(o.err.startsWith(code == 2 ? "tavrinctl: \"keyboardCountry\" cannot be written" : "tavrinctl: " + note));
     QCOMPARE(model->state().outputLength, code == 0 ? 9 : before.outputLength);
     QCOMPARE(model->state().kbCountry, before.kbCountry);
     if (code == 0) // the reader's record keeps the note
