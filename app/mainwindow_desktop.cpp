@@ -8,7 +8,6 @@
 #include "link/devicemonitor.h"
 #include "link/hiddevice.h"
 #include "link/serialports.h"
-#include "settings/nametables.h"
 #include "settings/settingsfile.h"
 
 #include "app/accessibility.h"
@@ -18,10 +17,10 @@
 #include <QEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QLabel>
 #include <QMenuBar>
-#include <QFileInfo>
 #include <QMessageBox>
 #include <QSaveFile>
 #include <QScreen>

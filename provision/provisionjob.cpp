@@ -147,8 +147,12 @@ ProvisionRecord guardedWrite(ReaderLink &link, ProvisionRecord record, const Rea
                                             : ProvisionResult::Unconfirmed;
         record.reason = SettingsVerify::message(outcome);
     }
-    if (!options.notes.isEmpty())
-        record.reason = (options.notes + QStringList(record.reason)).join(QLatin1Char('\n')).trimmed();
+    if (!options.notes.isEmpty()) {
+        QStringList lines = options.notes;
+        if (!record.reason.isEmpty())
+            lines << record.reason;
+        record.reason = lines.join(QLatin1Char('\n'));
+    }
     if (kept) {
         QString why;
         if (!options.history->append(record, &why))
