@@ -341,13 +341,10 @@ bool MainWindow::loadSettingsFrom(const QString &path)
     if (!mayReplaceForm(QStringLiteral("the settings in %1").arg(QFileInfo(path).fileName())))
         return false;
     QString loaded = QStringLiteral("Loaded %1: press Set Status to write it to the reader.").arg(path);
-    // The serial interface has no keyboard country; the greyed list must
-    // not show one that will not be written. Said as tavrinctl says it.
-    if (serial) {
-        for (const QString &note : leftOutOver(*patch, WriteTransport::Serial))
-            loaded += QLatin1Char(' ') + note + QLatin1Char('.');
-        patch->keyboardCountry.reset();
-    }
+    // The greyed keyboard country of a serial reader must not show one that
+    // will not be written. Said as tavrinctl says it.
+    for (const QString &note : takeOutUncarried(*patch, serial ? WriteTransport::Serial : WriteTransport::Hid))
+        loaded += QLatin1Char(' ') + note + QLatin1Char('.');
     form.load(*patch);
     form.setThisReaders(true);
     showStatus(loaded);

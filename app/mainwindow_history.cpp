@@ -277,7 +277,7 @@ void MainWindow::showHistory()
 bool MainWindow::loadIntoForm(const QJsonObject &settings, const QString &origin)
 {
     QStringList errors;
-    const std::optional<SettingsPatch> patch =
+    std::optional<SettingsPatch> patch =
         parseSettingsPatch(QJsonDocument(settings).toJson(QJsonDocument::Compact), formTransport(), &errors);
     if (!patch) {
         QMessageBox::warning(this, QStringLiteral("History"),
@@ -286,8 +286,12 @@ bool MainWindow::loadIntoForm(const QJsonObject &settings, const QString &origin
     }
     if (!mayReplaceForm(QStringLiteral("the settings %1").arg(origin)))
         return false;
+    QString loaded = QStringLiteral("Loaded the settings %1: press Set Status to write them to the reader.").arg(origin);
+    // As Load Settings does: an entry of a USB reader loaded for a serial one.
+    for (const QString &note : takeOutUncarried(*patch, formTransport()))
+        loaded += QLatin1Char(' ') + note + QLatin1Char('.');
     form.load(*patch);
-    showStatus(QStringLiteral("Loaded the settings %1: press Set Status to write them to the reader.").arg(origin));
+    showStatus(loaded);
     return true;
 }
 

@@ -392,6 +392,14 @@ QStringList leftOutOver(const SettingsPatch &patch, WriteTransport transport)
     return notes;
 }
 
+QStringList takeOutUncarried(SettingsPatch &patch, WriteTransport transport)
+{
+    const QStringList notes = leftOutOver(patch, transport);
+    if (transport == WriteTransport::Serial)
+        patch.keyboardCountry.reset();
+    return notes;
+}
+
 SettingsWriteRequest mergedWriteRequest(const ReaderSettings &current, const SettingsPatch &patch)
 {
     SettingsWriteRequest request;

@@ -83,6 +83,9 @@ std::optional<QString> jsonMistake(const QByteArray &json, const QString &fileNa
 // "keyboardCountry is not written over a serial port". Empty when it
 // carries them all.
 QStringList leftOutOver(const SettingsPatch &patch, WriteTransport transport);
+// The same, taking those fields out of patch: for a form, which must not
+// show a value its reader will never be sent.
+QStringList takeOutUncarried(SettingsPatch &patch, WriteTransport transport);
 
 // The write the window would make with the reader's current settings in its
 // form and the file loaded over them, byte for byte on either transport;
