@@ -219,9 +219,11 @@ int namedTargets(const Options &options, Session &session, QList<ProvisionTarget
     }
     const QList<ProvisionTarget> attached = attachedUsbReaders();
     for (const QByteArray &device : options.devices) {
-        const QString path = QFile::decodeName(device);
-        const auto found = std::find_if(attached.begin(), attached.end(),
-                                        [&](const ProvisionTarget &r) { return r.where == path; });
+        // A link to a reader's node names that reader.
+        const QString path = deviceBehind(device);
+        const auto found = std::find_if(attached.begin(), attached.end(), [&](const ProvisionTarget &r) {
+            return deviceBehind(QFile::encodeName(r.where)) == path;
+        });
         if (found == attached.end())
             return session.fail(ReaderFailure, QStringLiteral("no USB reader at %1 ('tavrinctl list' shows the "
                                                               "readers attached); nothing was written")
