@@ -15,6 +15,7 @@
 #include <QSocketNotifier>
 #include <QTextStream>
 #include <QTimer>
+#include <QUuid>
 
 #include <algorithm>
 #include <csignal>
@@ -160,6 +161,18 @@ public:
             return r.result == ProvisionResult::Confirmed || r.result == ProvisionResult::AlreadySet
                 || (r.result == ProvisionResult::Unconfirmed && m_options.noVerify);
         });
+        // Records not kept are a failure, whatever the readers did: an
+        // undo could not find them.
+        const auto unsaved = std::find_if(m_records.cbegin(), m_records.cend(),
+                                          [](const ProvisionRecord &r) { return !r.historyError.isEmpty(); });
+        if (unsaved != m_records.cend()) {
+            m_io.err << "tavrinctl: the records of "
+                     << std::count_if(m_records.cbegin(), m_records.cend(),
+                                      [](const ProvisionRecord &r) { return !r.historyError.isEmpty(); })
+                     << " reader(s) could not be saved to the history (" << unsaved->historyError << ")\n";
+            m_io.err.flush();
+            return ReaderFailure;
+        }
         return allGood ? Success : ReaderFailure;
     }
 
@@ -169,35 +182,6 @@ private:
     QFile *m_log;
     QList<ProvisionRecord> m_records;
 };
-
-// The readers the options name, checked before any is written to.
-int namedTargets(const Options &options, Session &session, QList<ProvisionTarget> &targets)
-{
-    if (options.all) {
-        targets = attachedUsbReaders();
-        if (targets.isEmpty())
-            return session.fail(ReaderFailure, QStringLiteral("no USB reader is attached"));
-        return Success;
-    }
-    for (const QByteArray &port : options.ports) {
-        ProvisionTarget target;
-        if (const int failed = serialPortTarget(port, session.links.path(), session.io.err, target); failed != Success)
-            return failed;
-        targets << target;
-    }
-    const QList<ProvisionTarget> attached = attachedUsbReaders();
-    for (const QByteArray &device : options.devices) {
-        const QString path = QFile::decodeName(device);
-        const auto found = std::find_if(attached.begin(), attached.end(),
-                                        [&](const ProvisionTarget &r) { return r.where == path; });
-        if (found == attached.end())
-            return session.fail(ReaderFailure, QStringLiteral("no USB reader at %1 ('tavrinctl list' shows the "
-                                                              "readers attached); nothing was written")
-                                                   .arg(shown(device)));
-        targets << *found;
-    }
-    return Success;
-}
 
 int runNamed(const QList<ProvisionTarget> &targets, ProvisionRunner &runner, Report &report)
 {
@@ -283,6 +267,34 @@ int watch(const Options &options, Session &session, ProvisionRunner &runner, Rep
 
 } // namespace
 
+int namedTargets(const Options &options, Session &session, QList<ProvisionTarget> &targets)
+{
+    if (options.all) {
+        targets = attachedUsbReaders();
+        if (targets.isEmpty())
+            return session.fail(ReaderFailure, QStringLiteral("no USB reader is attached"));
+        return Success;
+    }
+    for (const QByteArray &port : options.ports) {
+        ProvisionTarget target;
+        if (const int failed = serialPortTarget(port, session.links.path(), session.io.err, target); failed != Success)
+            return failed;
+        targets << target;
+    }
+    const QList<ProvisionTarget> attached = attachedUsbReaders();
+    for (const QByteArray &device : options.devices) {
+        const QString path = QFile::decodeName(device);
+        const auto found = std::find_if(attached.begin(), attached.end(),
+                                        [&](const ProvisionTarget &r) { return r.where == path; });
+        if (found == attached.end())
+            return session.fail(ReaderFailure, QStringLiteral("no USB reader at %1 ('tavrinctl list' shows the "
+                                                              "readers attached); nothing was written")
+                                                   .arg(shown(device)));
+        targets << *found;
+    }
+    return Success;
+}
+
 void setDeviceEvents(std::function<std::unique_ptr<DeviceEventSource>()> source)
 {
     deviceEvents() = std::move(source);
@@ -320,6 +332,7 @@ int applyCommand(const Options &options, Io &io)
     WriteOptions writeOptions;
     writeOptions.verify = !options.noVerify;
     writeOptions.history = history.get();
+    writeOptions.runId = QUuid::createUuid().toString(QUuid::WithoutBraces);
     ProvisionRunner runner(patch, writeOptions);
     Report report(options, io, options.log ? &log : nullptr);
     return options.watch ? watch(options, session, runner, report) : runNamed(targets, runner, report);

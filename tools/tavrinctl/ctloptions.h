@@ -21,6 +21,7 @@ struct Options
     std::optional<QByteArray> output; // read -o
     std::optional<QByteArray> log;    // apply --log
     std::optional<int> count;         // apply --watch --count
+    std::optional<QByteArray> run;    // undo --run
     bool help = false;
     bool version = false;
     bool json = false;
@@ -28,6 +29,7 @@ struct Options
     bool noHistory = false;
     bool all = false;
     bool watch = false;
+    bool dryRun = false;
 
     // The one reader of a command that takes one.
     std::optional<QByteArray> port() const;
