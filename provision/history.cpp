@@ -280,8 +280,18 @@ QString History::runNamed(const QList<ProvisionRecord> &entries, const QString &
     for (auto it = entries.crbegin(); it != entries.crend(); ++it) {
         if (it->runId.isEmpty() || !it->undoes.isEmpty() || !it->runId.startsWith(prefix))
             continue;
-        if (prefix.isEmpty())
-            return it->runId;
+        if (prefix.isEmpty()) {
+            // Runs taken back whole are passed over, as single writes are:
+            // a second undo of the newest run goes to the one before.
+            if (found.isEmpty())
+                found = it->runId;
+            const QList<RunUndo> readers = runToUndo(entries, it->runId);
+            const bool left = std::any_of(readers.cbegin(), readers.cend(),
+                                          [](const RunUndo &r) { return r.state != RunUndo::State::Undone; });
+            if (left)
+                return it->runId;
+            continue;
+        }
         if (!found.isEmpty() && found != it->runId)
             return QString();
         found = it->runId;

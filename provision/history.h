@@ -8,12 +8,6 @@
 
 #include <optional>
 
-// Every write's record, kept so that whatever a reader held before a write
-// can be had back: one append-only JSON Lines file. A write appends its
-// entry with `before` (result "pending") and waits for it to reach the disk
-// before the first frame goes out; once the read-back is done a second line
-// with the same entryId carries the outcome. A process killed in between
-// leaves the pending line, and with it the reader's old settings.
 // The entry an undo of reader takes, from entries oldest first: the newest
 // that changed the reader and that no undo since has taken back. An undo is
 // never taken itself, so undoing again steps further back, as a stack; an
@@ -34,6 +28,12 @@ struct RunUndo
 // One per reader of the run, in the order they were written.
 QList<RunUndo> runToUndo(const QList<ProvisionRecord> &entries, const QString &runId);
 
+// Every write's record, kept so that whatever a reader held before a write
+// can be had back: one append-only JSON Lines file. A write appends its
+// entry with `before` (result "pending") and waits for it to reach the disk
+// before the first frame goes out; once the read-back is done a second line
+// with the same entryId carries the outcome. A process killed in between
+// leaves the pending line, and with it the reader's old settings.
 class History
 {
 public:
@@ -72,9 +72,10 @@ public:
     std::optional<ProvisionRecord> newestFor(const ReaderIdentity &reader, int *damagedLines = nullptr,
                                              QString *error = nullptr) const;
 
-    // The bench run an undo of a whole run takes: the newest run in
-    // entries, or the one whose id starts with prefix; empty when there is
-    // none (or prefix names more than one).
+    // The bench run an undo of a whole run takes: the newest run in entries
+    // with a write not yet taken back (else the newest run), or the one
+    // whose id starts with prefix; empty when there is none (or prefix names
+    // more than one).
     static QString runNamed(const QList<ProvisionRecord> &entries, const QString &prefix = QString());
 
 private:

@@ -494,6 +494,8 @@ void ProvisionTest::undoAllPreviewsThenTakesBackTheRun()
     QCOMPARE(describe(m_models[2]->state()), describe(before));
     QCOMPARE(m_models[1]->state().outputLength, 9); // its write was before the run
     QVERIFY(tavrinctl({"undo", "--all"}).out.contains("taken back already; nothing was written"));
+    const QString run = undo.out.section(' ', 1, 1).left(8);
+    QVERIFY(tavrinctl({"undo", "--run", run}).out.contains("taken back already; nothing was written"));
 }
 
 void ProvisionTest::undoStepsBackOneWriteAtATime()

@@ -163,13 +163,11 @@ public:
         });
         // Records not kept are a failure, whatever the readers did: an
         // undo could not find them.
-        const auto unsaved = std::find_if(m_records.cbegin(), m_records.cend(),
-                                          [](const ProvisionRecord &r) { return !r.historyError.isEmpty(); });
-        if (unsaved != m_records.cend()) {
-            m_io.err << "tavrinctl: the records of "
-                     << std::count_if(m_records.cbegin(), m_records.cend(),
-                                      [](const ProvisionRecord &r) { return !r.historyError.isEmpty(); })
-                     << " reader(s) could not be saved to the history (" << unsaved->historyError << ")\n";
+        const auto unsaved = [](const ProvisionRecord &r) { return !r.historyError.isEmpty(); };
+        const auto first = std::find_if(m_records.cbegin(), m_records.cend(), unsaved);
+        if (first != m_records.cend()) {
+            m_io.err << "tavrinctl: the records of " << std::count_if(m_records.cbegin(), m_records.cend(), unsaved)
+                     << " reader(s) could not be saved to the history (" << first->historyError << ")\n";
             m_io.err.flush();
             return ReaderFailure;
         }
@@ -182,6 +180,39 @@ private:
     QFile *m_log;
     QList<ProvisionRecord> m_records;
 };
+
+} // namespace
+
+// The readers the options name, checked before any is written to.
+int namedTargets(const Options &options, Session &session, QList<ProvisionTarget> &targets)
+{
+    if (options.all) {
+        targets = attachedUsbReaders();
+        if (targets.isEmpty())
+            return session.fail(ReaderFailure, QStringLiteral("no USB reader is attached"));
+        return Success;
+    }
+    for (const QByteArray &port : options.ports) {
+        ProvisionTarget target;
+        if (const int failed = serialPortTarget(port, session.links.path(), session.io.err, target); failed != Success)
+            return failed;
+        targets << target;
+    }
+    const QList<ProvisionTarget> attached = attachedUsbReaders();
+    for (const QByteArray &device : options.devices) {
+        const QString path = QFile::decodeName(device);
+        const auto found = std::find_if(attached.begin(), attached.end(),
+                                        [&](const ProvisionTarget &r) { return r.where == path; });
+        if (found == attached.end())
+            return session.fail(ReaderFailure, QStringLiteral("no USB reader at %1 ('tavrinctl list' shows the "
+                                                              "readers attached); nothing was written")
+                                                   .arg(shown(device)));
+        targets << *found;
+    }
+    return Success;
+}
+
+namespace {
 
 int runNamed(const QList<ProvisionTarget> &targets, ProvisionRunner &runner, Report &report)
 {
@@ -266,34 +297,6 @@ int watch(const Options &options, Session &session, ProvisionRunner &runner, Rep
 }
 
 } // namespace
-
-int namedTargets(const Options &options, Session &session, QList<ProvisionTarget> &targets)
-{
-    if (options.all) {
-        targets = attachedUsbReaders();
-        if (targets.isEmpty())
-            return session.fail(ReaderFailure, QStringLiteral("no USB reader is attached"));
-        return Success;
-    }
-    for (const QByteArray &port : options.ports) {
-        ProvisionTarget target;
-        if (const int failed = serialPortTarget(port, session.links.path(), session.io.err, target); failed != Success)
-            return failed;
-        targets << target;
-    }
-    const QList<ProvisionTarget> attached = attachedUsbReaders();
-    for (const QByteArray &device : options.devices) {
-        const QString path = QFile::decodeName(device);
-        const auto found = std::find_if(attached.begin(), attached.end(),
-                                        [&](const ProvisionTarget &r) { return r.where == path; });
-        if (found == attached.end())
-            return session.fail(ReaderFailure, QStringLiteral("no USB reader at %1 ('tavrinctl list' shows the "
-                                                              "readers attached); nothing was written")
-                                                   .arg(shown(device)));
-        targets << *found;
-    }
-    return Success;
-}
 
 void setDeviceEvents(std::function<std::unique_ptr<DeviceEventSource>()> source)
 {
