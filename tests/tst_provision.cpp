@@ -104,6 +104,8 @@ private slots:
     void undoStepsBackOneWriteAtATime();
     void aSerialWriteThroughALinkIsFoundByTheRealPort();
     void anUnreadableHistoryIsSaid();
+    void undoTakesTheNewestWriteNotTakenBack_data();
+    void undoTakesTheNewestWriteNotTakenBack();
 
 private:
     // Readers beside the one of the case, each with its own model.
@@ -555,6 +557,43 @@ void ProvisionTest::anUnreadableHistoryIsSaid()
     o = tavrinctl({"apply", settingsPath(), "--all"});
     QCOMPARE(o.code, 1);
     QVERIFY2(o.out.contains(": already set") && o.err.contains("could not be saved to the history"), qPrintable(o.err));
+}
+
+void ProvisionTest::undoTakesTheNewestWriteNotTakenBack_data()
+{
+    // Entries oldest first: wN a write that changed reader A, uN! an undo of
+    // it (failed with !), xN a write that sent nothing, sN one of what A
+    // held, bN a write to reader B.
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QString>("taken");
+    QTest::newRow("a write taken back") << QStringList{"w1", "u1"} << QString();
+    QTest::newRow("a stack") << QStringList{"w1", "w2", "u2", "w3", "u3"} << "id-1";
+    QTest::newRow("a failed undo is tried again") << QStringList{"w1", "u1!"} << "id-1";
+    QTest::newRow("nothing sent, nothing changed") << QStringList{"w1", "x2", "s3"} << "id-1";
+    QTest::newRow("another reader's") << QStringList{"b1"} << QString();
+}
+
+void ProvisionTest::undoTakesTheNewestWriteNotTakenBack()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(QString, taken);
+    QList<ProvisionRecord> entries;
+    for (const QString &step : std::as_const(steps)) {
+        ProvisionRecord r = entry(step.mid(1, 1).toInt(), step.startsWith('b') ? "B" : "A");
+        if (step.startsWith('u')) {
+            r.undoes = r.entryId;
+            r.entryId += "-undo";
+            r.result = step.endsWith('!') ? ProvisionResult::Failed : ProvisionResult::Confirmed;
+        } else if (step.startsWith('x')) {
+            r.written.reset();
+            r.result = ProvisionResult::Failed;
+        } else if (step.startsWith('s')) {
+            r.written = r.before;
+        }
+        entries << r;
+    }
+    const std::optional<ProvisionRecord> found = entryToUndo(entries, {"A", ReaderIdentity::Basis::SerialNumber});
+    QCOMPARE(found ? found->entryId : QString(), taken);
 }
 
 QTEST_MAIN(ProvisionTest)
