@@ -167,9 +167,15 @@ int undoCommand(const Options &options, Io &io)
         return failed;
     const ProvisionRecord reader = session.record(current);
     const std::optional<ProvisionRecord> entry = entryToUndo(listing.entries, reader.reader);
-    if (!entry)
-        return session.fail(ReaderFailure, QStringLiteral("no write to %1 in the history (%2); nothing was written")
-                                               .arg(reader.reader.id, history.path()));
+    if (!entry) {
+        const bool any = std::any_of(listing.entries.cbegin(), listing.entries.cend(),
+                                     [&reader](const ProvisionRecord &e) { return e.isOf(reader.reader); });
+        return session.fail(ReaderFailure,
+                            (any ? QStringLiteral("every write to %1 in the history (%2) is taken back already; "
+                                                  "nothing was written")
+                                 : QStringLiteral("no write to %1 in the history (%2); nothing was written"))
+                                .arg(reader.reader.id, history.path()));
+    }
     if (reader.reader.byPlace())
         session.fail(Success, QStringLiteral("note: %1").arg(placeNote(reader.reader)));
     return undoOne(options, session, *entry, current, QString());
