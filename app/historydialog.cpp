@@ -113,7 +113,7 @@ void HistoryDialog::refill()
     m_damaged = listing.damagedLines;
     m_shown.clear();
     for (const ProvisionRecord &r : listing.entries) {
-        if (!m_thisReader->isChecked() || !m_reader || r.reader == *m_reader)
+        if (!m_thisReader->isChecked() || !m_reader || r.isOf(*m_reader))
             m_shown.append(r);
     }
     std::reverse(m_shown.begin(), m_shown.end());
@@ -122,7 +122,10 @@ void HistoryDialog::refill()
     for (int row = 0; row < m_shown.size(); ++row) {
         const ProvisionRecord &r = m_shown.at(row);
         const QStringList cells = {r.time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
-                                   readerText(r.reader), resultText(r.result), changedFields(r)};
+                                   readerText(r.reader),
+                                   r.undoes.isEmpty() ? resultText(r.result)
+                                                      : QStringLiteral("%1 (undo)").arg(resultText(r.result)),
+                                   changedFields(r)};
         for (int column = 0; column < cells.size(); ++column) {
             auto *item = new QTableWidgetItem(cells.at(column));
             item->setToolTip(column == 2 && !r.reason.isEmpty() ? r.reason : cells.at(column));

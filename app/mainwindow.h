@@ -158,9 +158,11 @@ private:
     void writeWithSnapshot(const SettingsWriteRequest &request);
     // The guarded write of the connected reader from what it holds (nothing:
     // it could not be read, for the reason unreadable); false when the user
-    // chose not to write without keeping that (nothing was sent).
+    // chose not to write without keeping that (nothing was sent). An undo
+    // names the entry it takes back.
     bool windowWrite(const std::optional<ReaderSettings> &held, const QString &unreadable,
-                     const SettingsWriteRequest &request, ProvisionRecord *record);
+                     const SettingsWriteRequest &request, ProvisionRecord *record,
+                     const QString &undoes = QString());
     // The write's boxes: success, what the read-back found, where it stopped.
     // fromForm: the form asked for the write (else it is shown the result).
     void showWriteOutcome(const ProvisionRecord &record, const SettingsWriteRequest &request, bool fromForm);

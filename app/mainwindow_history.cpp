@@ -96,7 +96,7 @@ void MainWindow::writeWithSnapshot(const SettingsWriteRequest &request)
 }
 
 bool MainWindow::windowWrite(const std::optional<ReaderSettings> &held, const QString &unreadable,
-                             const SettingsWriteRequest &request, ProvisionRecord *record)
+                             const SettingsWriteRequest &request, ProvisionRecord *record, const QString &undoes)
 {
     ReaderLink &link = *readerLink;
     bool declined = false;
@@ -116,6 +116,7 @@ bool MainWindow::windowWrite(const std::optional<ReaderSettings> &held, const QS
     start.reader = connectedIdentity();
     start.path = link.location();
     start.transport = link.transport();
+    start.undoes = undoes;
     if (held)
         start.firmware = settingsToJson(*held).value(QStringLiteral("firmware")).toString();
     ReaderSettings none;
@@ -211,8 +212,15 @@ void MainWindow::undoLastWrite()
     }
     const ReaderIdentity reader = connectedIdentity();
     int damaged = 0;
-    const std::optional<ProvisionRecord> entry = writeHistory->newestFor(reader, &damaged);
+    QString unreadable;
+    const std::optional<ProvisionRecord> entry = writeHistory->newestFor(reader, &damaged, &unreadable);
     warnDamagedHistory(damaged);
+    if (!unreadable.isEmpty()) {
+        QMessageBox::warning(this, UndoTitle,
+                             QStringLiteral("Cannot read the history (%1): nothing can be undone.\n%2")
+                                 .arg(unreadable, writeHistory->path()));
+        return;
+    }
     if (!entry) {
         QMessageBox::information(this, UndoTitle,
                                  QStringLiteral("The history holds no write to this reader (%1): there is nothing "
@@ -252,6 +260,16 @@ void MainWindow::undoLastWrite()
     if (reader.byPlace())
         lines << QString() << placeNote(reader);
     if (back.isEmpty()) {
+        // Kept as an undo all the same: the next one steps further back.
+        ProvisionRecord start;
+        start.reader = reader;
+        start.path = link.location();
+        start.transport = link.transport();
+        const ProvisionRecord noted = noteUndoneAlready(start, *held, *entry, writeHistory.get());
+        if (!noted.historyError.isEmpty())
+            lines << QString()
+                  << QStringLiteral("This could not be saved to the history (%1): the next undo takes the same write.")
+                         .arg(noted.historyError);
         QMessageBox::information(this, UndoTitle, lines.join(QLatin1Char('\n')));
         return;
     }
@@ -260,7 +278,7 @@ void MainWindow::undoLastWrite()
         != QMessageBox::Yes)
         return;
     ProvisionRecord record;
-    if (windowWrite(held, QString(), request, &record))
+    if (windowWrite(held, QString(), request, &record, entry->entryId))
         showWriteOutcome(record, request, false);
 }
 

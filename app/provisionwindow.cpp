@@ -23,6 +23,7 @@
 #include <QShortcut>
 #include <QStyle>
 #include <QTableWidget>
+#include <QUuid>
 #include <QVBoxLayout>
 
 namespace {
@@ -318,6 +319,8 @@ void ProvisionWindow::start(int row)
     if (!m_runner) {
         WriteOptions options;
         options.history = m_history;
+        // What this runner writes is one run, undone as a whole.
+        options.runId = QUuid::createUuid().toString(QUuid::WithoutBraces);
         // No question on a bench: without the history nothing is written.
         m_runner = std::make_unique<ProvisionRunner>(*m_patch, options);
         connect(m_runner.get(), &ProvisionRunner::finished, this, &ProvisionWindow::onFinished);

@@ -11,6 +11,7 @@
 #include <QSaveFile>
 #include <QSet>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -70,7 +71,8 @@ QList<ProvisionRecord> merged(const QList<ProvisionRecord> &records)
         ProvisionRecord &entry = entries[*found];
         entry.result = r.result;
         entry.reason = r.reason;
-        if (r.written)
+        // An outcome without `written` closes a write that sent nothing.
+        if (r.written || r.result != ProvisionResult::Pending)
             entry.written = r.written;
         if (!entry.before)
             entry.before = r.before;
@@ -201,7 +203,8 @@ History::Listing History::read() const
     if (!file.exists())
         return listing;
     if (!file.open(QIODevice::ReadOnly)) {
-        listing.error = QStringLiteral("%1: %2").arg(m_path, file.errorString());
+        listing.reason = file.errorString();
+        listing.error = QStringLiteral("%1: %2").arg(m_path, listing.reason);
         return listing;
     }
     const Lines lines = parse(file.readAll());
@@ -210,14 +213,88 @@ History::Listing History::read() const
     return listing;
 }
 
-std::optional<ProvisionRecord> History::newestFor(const ReaderIdentity &reader, int *damagedLines) const
+std::optional<ProvisionRecord> History::newestFor(const ReaderIdentity &reader, int *damagedLines,
+                                                  QString *error) const
 {
     const Listing listing = read();
     if (damagedLines)
         *damagedLines = listing.damagedLines;
-    for (auto it = listing.entries.crbegin(); it != listing.entries.crend(); ++it) {
-        if (it->reader == reader && it->before && it->written)
+    if (error)
+        *error = listing.reason;
+    return entryToUndo(listing.entries, reader);
+}
+
+std::optional<ProvisionRecord> entryToUndo(const QList<ProvisionRecord> &entries, const ReaderIdentity &reader)
+{
+    QSet<QString> takenBack;
+    for (auto it = entries.crbegin(); it != entries.crend(); ++it) {
+        if (!it->isOf(reader))
+            continue;
+        if (!it->undoes.isEmpty()) {
+            // A pending or failed undo may have left the reader anywhere
+            // between: the entry it meant to take back is still to be.
+            const bool done = it->result == ProvisionResult::Confirmed || it->result == ProvisionResult::AlreadySet
+                || it->result == ProvisionResult::Unconfirmed;
+            if (done)
+                takenBack.insert(it->undoes);
+            continue;
+        }
+        if (!takenBack.contains(it->entryId) && it->changedReader())
             return *it;
     }
     return std::nullopt;
+}
+
+QList<RunUndo> runToUndo(const QList<ProvisionRecord> &entries, const QString &runId)
+{
+    QList<RunUndo> readers;
+    if (runId.isEmpty())
+        return readers;
+    QHash<QString, qsizetype> at; // entryId -> place in entries
+    for (qsizetype i = 0; i < entries.size(); ++i)
+        at.insert(entries[i].entryId, i);
+    for (qsizetype i = entries.size() - 1; i >= 0; --i) {
+        const ProvisionRecord &e = entries[i];
+        if (e.runId != runId || !e.undoes.isEmpty() || !e.changedReader())
+            continue;
+        const bool seen = std::any_of(readers.cbegin(), readers.cend(),
+                                      [&e](const RunUndo &r) { return r.entry.reader == e.reader; });
+        if (seen)
+            continue;
+        RunUndo undo{e, RunUndo::State::Ready, std::nullopt};
+        const std::optional<ProvisionRecord> top = entryToUndo(entries, e.reader);
+        if (!top || at.value(top->entryId) < i) {
+            undo.state = RunUndo::State::Undone;
+        } else if (top->entryId != e.entryId) {
+            undo.state = RunUndo::State::WrittenSince;
+            undo.newer = top;
+        }
+        readers.prepend(undo);
+    }
+    return readers;
+}
+
+QString History::runNamed(const QList<ProvisionRecord> &entries, const QString &prefix)
+{
+    QString found;
+    for (auto it = entries.crbegin(); it != entries.crend(); ++it) {
+        if (it->runId.isEmpty() || !it->undoes.isEmpty() || !it->runId.startsWith(prefix))
+            continue;
+        if (prefix.isEmpty()) {
+            // Runs taken back whole are passed over, as single writes are:
+            // a second undo of the newest run goes to the one before.
+            if (found.isEmpty())
+                found = it->runId;
+            const QList<RunUndo> readers = runToUndo(entries, it->runId);
+            const bool left = std::any_of(readers.cbegin(), readers.cend(),
+                                          [](const RunUndo &r) { return r.state != RunUndo::State::Undone; });
+            if (left)
+                return it->runId;
+            continue;
+        }
+        if (!found.isEmpty() && found != it->runId)
+            return QString();
+        found = it->runId;
+    }
+    return found;
 }

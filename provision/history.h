@@ -8,6 +8,26 @@
 
 #include <optional>
 
+// The entry an undo of reader takes, from entries oldest first: the newest
+// that changed the reader and that no undo since has taken back. An undo is
+// never taken itself, so undoing again steps further back, as a stack; an
+// undo that failed took nothing back. The window and tavrinctl both ask this.
+std::optional<ProvisionRecord> entryToUndo(const QList<ProvisionRecord> &entries, const ReaderIdentity &reader);
+
+// What undoing a bench run means for one reader the run wrote to.
+struct RunUndo
+{
+    ProvisionRecord entry; // the run's last write that changed the reader
+    enum class State {
+        Ready,        // it is what an undo of the reader takes now
+        WrittenSince, // a later write stands over it: undo that first
+        Undone,       // taken back already
+    } state = State::Ready;
+    std::optional<ProvisionRecord> newer; // with WrittenSince
+};
+// One per reader of the run, in the order they were written.
+QList<RunUndo> runToUndo(const QList<ProvisionRecord> &entries, const QString &runId);
+
 // Every write's record, kept so that whatever a reader held before a write
 // can be had back: one append-only JSON Lines file. A write appends its
 // entry with `before` (result "pending") and waits for it to reach the disk
@@ -40,14 +60,23 @@ public:
         // Lines skipped: not JSON, not a record, or a torn last line.
         int damagedLines = 0;
         // Why the file could not be read at all (it may simply not exist:
-        // then empty and entries empty).
+        // then empty and entries empty): the path and the system's words,
+        // and the system's words alone.
         QString error;
+        QString reason;
     };
     Listing read() const;
 
-    // The newest entry of that reader that wrote to it (or began to) with a
-    // `before` to go back to; entries of other readers are never taken.
-    std::optional<ProvisionRecord> newestFor(const ReaderIdentity &reader, int *damagedLines = nullptr) const;
+    // The entry an undo of that reader takes (entryToUndo); nothing, and
+    // the system's words in *error, when the file cannot be read.
+    std::optional<ProvisionRecord> newestFor(const ReaderIdentity &reader, int *damagedLines = nullptr,
+                                             QString *error = nullptr) const;
+
+    // The bench run an undo of a whole run takes: the newest run in entries
+    // with a write not yet taken back (else the newest run), or the one
+    // whose id starts with prefix; empty when there is none (or prefix names
+    // more than one).
+    static QString runNamed(const QList<ProvisionRecord> &entries, const QString &prefix = QString());
 
 private:
     // Rewrites the file without its oldest entries, through a temporary

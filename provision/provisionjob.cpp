@@ -48,10 +48,11 @@ ProvisionRecord failedRecord(ProvisionRecord record, const QString &reason)
 
 // A record of a reader nothing was written to, kept for the audit trail. It
 // changes no reader, so a history that cannot take it stops nothing.
-void note(const WriteOptions &options, const ProvisionRecord &record)
+// The run goes on without it, but says so at its end.
+void note(const WriteOptions &options, ProvisionRecord &record)
 {
     if (options.history)
-        options.history->append(record);
+        options.history->append(record, &record.historyError);
 }
 
 } // namespace
@@ -120,6 +121,7 @@ ProvisionRecord guardedWrite(ReaderLink &link, ProvisionRecord record, const Rea
     if (options.history) {
         QString why;
         kept = options.history->append(record, &why);
+        record.historyError = why;
         if (!kept && !(options.writeWithoutHistory && options.writeWithoutHistory(why))) {
             record.written.reset();
             return failedRecord(record,
@@ -128,7 +130,13 @@ ProvisionRecord guardedWrite(ReaderLink &link, ProvisionRecord record, const Rea
     }
 
     const int sent = sequence.run([&link](const QByteArray &frame) { return link.send(frame); });
-    if (sent != sequence.count()) {
+    if (sent == 0) {
+        // The pending line is closed, and says the reader was not touched.
+        record.written.reset();
+        record = failedRecord(record, QStringLiteral("the reader took none of the %1 frames; nothing was written (%2)")
+                                          .arg(sequence.count())
+                                          .arg(link.errorString()));
+    } else if (sent != sequence.count()) {
         record = failedRecord(record, QStringLiteral("the reader took %1 of %2 frames; its settings may be partly "
                                                      "written (%3)")
                                           .arg(sent)
@@ -155,10 +163,27 @@ ProvisionRecord guardedWrite(ReaderLink &link, ProvisionRecord record, const Rea
     }
     if (kept) {
         QString why;
-        if (!options.history->append(record, &why))
+        if (!options.history->append(record, &why)) {
+            record.historyError = why;
             record.reason += QStringLiteral("%1The outcome could not be saved to the history (%2).")
                                  .arg(record.reason.isEmpty() ? QString() : QStringLiteral("\n"), why);
+        }
     }
+    return record;
+}
+
+ProvisionRecord noteUndoneAlready(ProvisionRecord record, const ReaderSettings &held, const ProvisionRecord &entry,
+                                  History *history)
+{
+    record.entryId = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    record.time = QDateTime::currentDateTimeUtc();
+    record.before = settingsToJson(held);
+    record.written.reset();
+    record.result = ProvisionResult::AlreadySet;
+    record.undoes = entry.entryId;
+    WriteOptions options;
+    options.history = history;
+    note(options, record);
     return record;
 }
 
@@ -194,7 +219,10 @@ ProvisionRecord provisionReader(const ProvisionTarget &target, const SettingsPat
     record.runId = options.runId;
     record.reader = target.identity;
     record.transport = target.transport;
-    record.path = target.transport == ReaderLink::Transport::Serial ? target.identity.id : target.where;
+    // A serial port as the user named it; its real path is the identity.
+    record.path = target.transport != ReaderLink::Transport::Serial ? target.where
+                  : target.identity.typed.isEmpty()                 ? target.identity.id
+                                                                    : target.identity.typed;
 
     ReaderLink link;
     if (!link.open(target.transport, target.where)) {

@@ -63,6 +63,12 @@ struct WriteOptions
 ProvisionRecord guardedWrite(ReaderLink &link, ProvisionRecord record, const ReaderSettings &held,
                              const SettingsWriteRequest &request, const WriteOptions &options);
 
+// An undo that found the reader holding entry's before already: nothing is
+// sent, but the undo is recorded (when history is set), so that the next
+// undo of the reader steps past entry. Fills what guardedWrite fills.
+ProvisionRecord noteUndoneAlready(ProvisionRecord record, const ReaderSettings &held, const ProvisionRecord &entry,
+                                  History *history);
+
 // A reader a bench works on.
 struct ProvisionTarget
 {

@@ -3,6 +3,7 @@
 #include "link/hiddevice.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonValue>
 
 #ifdef TAVRIN_HAVE_LIBUDEV
@@ -89,7 +90,27 @@ ReaderIdentity usbReaderIdentity(const HidDeviceInfo &reader)
 
 ReaderIdentity serialReaderIdentity(const QString &systemLocation)
 {
-    return {systemLocation, ReaderIdentity::Basis::SerialPort};
+    const QString real = QFileInfo(systemLocation).canonicalFilePath();
+    return {real.isEmpty() ? systemLocation : real, ReaderIdentity::Basis::SerialPort, systemLocation};
+}
+
+bool ProvisionRecord::isOf(const ReaderIdentity &other) const
+{
+    if (reader == other)
+        return true;
+    return other.basis == ReaderIdentity::Basis::SerialPort && reader.basis == ReaderIdentity::Basis::SerialPort
+        && !other.typed.isEmpty() && reader.id == other.typed;
+}
+
+bool ProvisionRecord::changedReader() const
+{
+    if (!before || !written || result == ProvisionResult::AlreadySet)
+        return false;
+    for (auto it = written->begin(); it != written->end(); ++it) {
+        if (it.key() != QLatin1String("firmware") && before->value(it.key()) != it.value())
+            return true;
+    }
+    return false;
 }
 
 QString resultText(ProvisionResult result)
@@ -140,6 +161,8 @@ QJsonObject ProvisionRecord::toJson() const
     };
     if (!runId.isEmpty())
         json.insert(QStringLiteral("run"), runId);
+    if (!undoes.isEmpty())
+        json.insert(QStringLiteral("undoes"), undoes);
     return json;
 }
 
@@ -181,5 +204,7 @@ std::optional<ProvisionRecord> ProvisionRecord::fromJson(const QJsonObject &json
         record.reason = text("reason").toString();
     if (text("run").isString())
         record.runId = text("run").toString();
+    if (text("undoes").isString())
+        record.undoes = text("undoes").toString();
     return record;
 }

@@ -23,8 +23,21 @@ struct ReaderIdentity
         DevicePath,   // the hidraw path, when udev knows no ID_PATH
         SerialPort,   // a serial port's system location
     };
+    ReaderIdentity() = default;
+    ReaderIdentity(QString id, Basis basis, QString typed = QString())
+        : id(std::move(id))
+        , basis(basis)
+        , typed(std::move(typed))
+    {
+    }
+
     QString id;
     Basis basis = Basis::SerialNumber;
+    // A serial port's name as the user gave it, when it is known: id is the
+    // port's real path (links resolved), so that a reader written through a
+    // link is found by the path the link points to; entries written before
+    // ports were resolved are known by this name.
+    QString typed;
 
     // Known by where it is plugged in rather than by itself.
     bool byPlace() const { return basis != Basis::SerialNumber; }
@@ -34,6 +47,7 @@ struct ReaderIdentity
 // The serial number when the reader reports a non-empty one, else ID_PATH,
 // else the path. Asks udev: call on one thread at a time, with enumeration.
 ReaderIdentity usbReaderIdentity(const HidDeviceInfo &reader);
+// The port's real path (links resolved) when it is there, else the name.
 ReaderIdentity serialReaderIdentity(const QString &systemLocation);
 
 enum class ProvisionResult {
@@ -69,10 +83,23 @@ struct ProvisionRecord
     // The bench run (one `apply`, one bench window) the write belongs to, so
     // that a run can be undone as a whole; empty for a write of its own.
     QString runId;
+    // The entry an undo wrote back the settings from before; empty for any
+    // other write.
+    QString undoes;
+    // Why the history could not take this record; never saved itself.
+    QString historyError;
+
+    // Whether the entry is of that reader: by identity, or, for a serial
+    // port, an older entry's by the port's name as typed.
+    bool isOf(const ReaderIdentity &other) const;
+    // The write left the reader other than it found it (or may have): not a
+    // refusal, a failure that sent nothing, nor a write of what it held.
+    bool changedReader() const;
 
     // {"id", "time" (ISO 8601 UTC), "reader", "readerBasis", "path",
     //  "transport" ("usb"|"serial"), "firmware", "before", "written",
-    //  "result", "reason", "run" (only when runId is set)}
+    //  "result", "reason", "run" (only when runId is set), "undoes" (only
+    //  when set)}
     QJsonObject toJson() const;
     // Nothing when a required field is missing or of the wrong type.
     static std::optional<ProvisionRecord> fromJson(const QJsonObject &json);

@@ -294,6 +294,13 @@ void BenchWindowTest::writeThenUndoLeavesTheReaderAsItWas()
     QVERIFY2(describe(model->state()) == describe(before), qPrintable(describe(model->state())));
     QCOMPARE(model->settingsDoneCount(), 2);
     QCOMPARE(History().read().entries.size(), 2);
+
+    // A second undo steps further back, past the write the first took back.
+    boxes->boxes.clear();
+    trigger(w, "actionUndoLastWrite");
+    QVERIFY2(boxes->texts().value(0).startsWith(QLatin1String("The history holds no write to this reader")),
+             qPrintable(boxes->texts().join('|')));
+    QCOMPARE(model->settingsDoneCount(), 2);
 }
 
 void BenchWindowTest::historyLoadsAnEntryIntoTheFormWithoutWriting()

@@ -101,6 +101,14 @@ private slots:
     void tornAndDamagedLinesAreSkipped();
     void theCapDropsTheOldestEntriesOnly();
     void aFailedBackupKeepsTheOldFile();
+    void diffAllSaysEachReader_data();
+    void diffAllSaysEachReader();
+    void undoAllPreviewsThenTakesBackTheRun();
+    void undoStepsBackOneWriteAtATime();
+    void aSerialWriteThroughALinkIsFoundByTheRealPort();
+    void anUnreadableHistoryIsSaid();
+    void undoTakesTheNewestWriteNotTakenBack_data();
+    void undoTakesTheNewestWriteNotTakenBack();
 
 private:
     // Readers beside the one of the case, each with its own model.
@@ -478,6 +486,167 @@ void ProvisionTest::aFailedBackupKeepsTheOldFile()
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), good);
     QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList{"reader.json"});
+}
+
+void ProvisionTest::diffAllSaysEachReader_data()
+{
+    QTest::addColumn<int>("matching"); // readers holding the file already, of three
+    QTest::addColumn<bool>("silent");  // the third never answers
+    QTest::addColumn<int>("code");
+    QTest::newRow("none differs") << 3 << false << 0;
+    QTest::newRow("one differs") << 2 << false << 3;
+    QTest::newRow("one silent") << 2 << true << 1;
+}
+
+void ProvisionTest::diffAllSaysEachReader()
+{
+    QFETCH(int, matching);
+    QFETCH(bool, silent);
+    QFETCH(int, code);
+    QList<int> readers;
+    for (int i = 0; i < 3; ++i)
+        readers << addReader();
+    const QString file = settingsPath();
+    for (int i = 0; i < matching; ++i)
+        QCOMPARE(tavrinctl({"write", "--device", FakeHid::readerPath(readers[i]), file}).code, 0);
+    FakeHid::setReaderSilent(readers[2], silent);
+    const QList<int> written = {m_models[0]->settingsDoneCount(), m_models[1]->settingsDoneCount()};
+
+    const Outcome o = tavrinctl({"diff", file, "--all"});
+    QCOMPARE(o.code, code);
+    const QStringList lines = o.out.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 3);
+    QVERIFY2(lines[0].endsWith(": nothing would change"), qPrintable(lines[0]));
+    QVERIFY2(silent ? lines[2].contains(": failed: ")
+                    : lines[2].endsWith(code == 3 ? ": preamble: \"\" -> \"[ESC]X\"; buzzer: true -> false; "
+                                                    "outputLength: 16 -> 9"
+                                                  : ": nothing would change"),
+             qPrintable(lines[2]));
+    const QJsonArray records = QJsonDocument::fromJson(tavrinctl({"diff", file, "--all", "--json"}).out.toUtf8()).array();
+    QCOMPARE(records.size(), 3);
+    QCOMPARE(records[2].toObject().value("changes").isNull(), silent);
+    QCOMPARE(QList<int>({m_models[0]->settingsDoneCount(), m_models[1]->settingsDoneCount()}), written);
+}
+
+void ProvisionTest::undoAllPreviewsThenTakesBackTheRun()
+{
+    for (int i = 0; i < 3; ++i)
+        addReader();
+    QCOMPARE(tavrinctl({"write", "--device", FakeHid::readerPath(2), settingsPath()}).code, 0);
+    const ReaderState before = m_models[2]->state();
+    QCOMPARE(tavrinctl({"apply", settingsPath(), "--all"}).code, 0);
+    const int frames = int(FaultCheck::nonReadFrames(m_models[2]->framesReceived()).size());
+
+    const Outcome preview = tavrinctl({"undo", "--all", "--dry-run"});
+    QVERIFY2(preview.code == 0, qPrintable(preview.err));
+    QVERIFY(preview.out.startsWith("run "));
+    QCOMPARE(preview.out.count("would go back to the settings"), 2); // the reader already set is not of it
+    QVERIFY(preview.out.contains("  outputLength: 9 -> 16"));
+    QCOMPARE(FaultCheck::nonReadFrames(m_models[2]->framesReceived()).size(), frames);
+
+    const Outcome undo = tavrinctl({"undo", "--all"});
+    QVERIFY2(undo.code == 0, qPrintable(undo.out + undo.err));
+    QCOMPARE(describe(m_models[2]->state()), describe(before));
+    QCOMPARE(m_models[1]->state().outputLength, 9); // its write was before the run
+    QVERIFY(tavrinctl({"undo", "--all"}).out.contains("taken back already; nothing was written"));
+    const QString run = undo.out.section(' ', 1, 1).left(8);
+    QVERIFY(tavrinctl({"undo", "--run", run}).out.contains("taken back already; nothing was written"));
+}
+
+void ProvisionTest::undoStepsBackOneWriteAtATime()
+{
+    FakeHid::attach(model.get());
+    const ReaderState original = model->state();
+    QCOMPARE(tavrinctl({"write", settingsPath()}).code, 0);
+    const ReaderState first = model->state();
+    QCOMPARE(tavrinctl({"write", "-"}, R"({"outputLength": 4})").code, 0);
+    // Written again with what it holds: passed over by an undo.
+    QCOMPARE(tavrinctl({"write", "-"}, R"({"outputLength": 4})").code, 0);
+
+    QVERIFY(tavrinctl({"undo"}).out.contains("outputLength: 4 -> 9"));
+    QCOMPARE(describe(model->state()), describe(first));
+    QVERIFY(tavrinctl({"undo"}).out.contains("outputLength: 9 -> 16"));
+    QCOMPARE(describe(model->state()), describe(original));
+    QVERIFY(tavrinctl({"undo"}).err.contains("is taken back already; nothing was written"));
+
+    const QStringList lines = tavrinctl({"history"}).out.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 5);
+    QVERIFY2(lines[0].contains("  confirmed  undo of ") && lines[1].contains("  undo of "), qPrintable(lines[0]));
+    QVERIFY2(lines[2].endsWith("nothing changed"), qPrintable(lines[2]));
+}
+
+void ProvisionTest::aSerialWriteThroughALinkIsFoundByTheRealPort()
+{
+    openPty();
+    const QString link = m_dir->filePath("by-id-reader");
+    QVERIFY(QFile::link(pty->portName(), link));
+    const ReaderState before = model->state();
+    QCOMPARE(tavrinctl({"write", "--port", link, settingsPath()}).code, 0);
+
+    const QJsonArray entries =
+        QJsonDocument::fromJson(tavrinctl({"history", "--json", "--port", pty->portName()}).out.toUtf8()).array();
+    QCOMPARE(entries.size(), 1);
+    QCOMPARE(entries[0].toObject().value("reader").toString(), QFileInfo(pty->portName()).canonicalFilePath());
+    const Outcome undo = tavrinctl({"undo", "--port", pty->portName()});
+    QVERIFY2(undo.code == 0, qPrintable(undo.err));
+    QCOMPARE(describe(model->state()), describe(before));
+}
+
+void ProvisionTest::anUnreadableHistoryIsSaid()
+{
+    FakeHid::attach(model.get());
+    // A folder where the file should be: unreadable even to root.
+    QVERIFY(QDir().mkpath(m_dir->filePath("state/tavrin/history.jsonl")));
+
+    Outcome o = tavrinctl({"undo"});
+    QCOMPARE(o.code, 1);
+    QVERIFY2(o.err.startsWith("tavrinctl: cannot read the history (") && o.err.endsWith("): nothing can be undone\n"),
+             qPrintable(o.err));
+    QVERIFY(model->framesReceived().isEmpty());
+    QCOMPARE(tavrinctl({"history", "--all"}).code, 1);
+
+    // Every reader right, but its record lost: not a success.
+    QCOMPARE(tavrinctl({"write", "--no-history", settingsPath()}).code, 0);
+    o = tavrinctl({"apply", settingsPath(), "--all"});
+    QCOMPARE(o.code, 1);
+    QVERIFY2(o.out.contains(": already set") && o.err.contains("could not be saved to the history"), qPrintable(o.err));
+}
+
+void ProvisionTest::undoTakesTheNewestWriteNotTakenBack_data()
+{
+    // Entries oldest first: wN a write that changed reader A, uN! an undo of
+    // it (failed with !), xN a write that sent nothing, sN one of what A
+    // held, bN a write to reader B.
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QString>("taken");
+    QTest::newRow("a write taken back") << QStringList{"w1", "u1"} << QString();
+    QTest::newRow("a stack") << QStringList{"w1", "w2", "u2", "w3", "u3"} << "id-1";
+    QTest::newRow("a failed undo is tried again") << QStringList{"w1", "u1!"} << "id-1";
+    QTest::newRow("nothing sent, nothing changed") << QStringList{"w1", "x2", "s3"} << "id-1";
+    QTest::newRow("another reader's") << QStringList{"b1"} << QString();
+}
+
+void ProvisionTest::undoTakesTheNewestWriteNotTakenBack()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(QString, taken);
+    QList<ProvisionRecord> entries;
+    for (const QString &step : std::as_const(steps)) {
+        ProvisionRecord r = entry(step.mid(1, 1).toInt(), step.startsWith('b') ? "B" : "A");
+        if (step.startsWith('u')) {
+            r.undoes = r.entryId;
+            r.entryId += "-undo";
+            r.result = step.endsWith('!') ? ProvisionResult::Failed : ProvisionResult::Confirmed;
+        } else if (step.startsWith('x')) {
+            r.written.reset();
+            r.result = ProvisionResult::Failed;
+        } else if (step.startsWith('s')) {
+            r.written = r.before;
+        }
+        entries << r;
+    }
+    const std::optional<ProvisionRecord> found = entryToUndo(entries, {"A", ReaderIdentity::Basis::SerialNumber});
+    QCOMPARE(found ? found->entryId : QString(), taken);
 }
 
 QTEST_MAIN(ProvisionTest)

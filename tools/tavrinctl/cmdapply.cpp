@@ -17,6 +17,7 @@
 #include <QSocketNotifier>
 #include <QTextStream>
 #include <QTimer>
+#include <QUuid>
 
 #include <algorithm>
 #include <csignal>
@@ -165,6 +166,16 @@ public:
             return r.result == ProvisionResult::Confirmed || r.result == ProvisionResult::AlreadySet
                 || (r.result == ProvisionResult::Unconfirmed && m_options.noVerify);
         });
+        // Records not kept are a failure, whatever the readers did: an
+        // undo could not find them.
+        const auto unsaved = [](const ProvisionRecord &r) { return !r.historyError.isEmpty(); };
+        const auto first = std::find_if(m_records.cbegin(), m_records.cend(), unsaved);
+        if (first != m_records.cend()) {
+            m_io.err << "tavrinctl: the records of " << std::count_if(m_records.cbegin(), m_records.cend(), unsaved)
+                     << " reader(s) could not be saved to the history (" << first->historyError << ")\n";
+            m_io.err.flush();
+            return ReaderFailure;
+        }
         return allGood ? Success : ReaderFailure;
     }
 
@@ -199,6 +210,7 @@ bool firstNaming(const QByteArray &name, const QByteArray &path, QHash<QString, 
                                     .arg(shown(*earlier), shown(name)));
     return false;
 }
+} // namespace
 
 // The readers the options name, checked before any is written to.
 int namedTargets(const Options &options, Session &session, QList<ProvisionTarget> &targets)
@@ -233,6 +245,8 @@ int namedTargets(const Options &options, Session &session, QList<ProvisionTarget
     }
     return Success;
 }
+
+namespace {
 
 int runNamed(const QList<ProvisionTarget> &targets, ProvisionRunner &runner, Report &report)
 {
@@ -367,6 +381,7 @@ int applyCommand(const Options &options, Io &io)
     WriteOptions writeOptions;
     writeOptions.verify = !options.noVerify;
     writeOptions.history = history.get();
+    writeOptions.runId = QUuid::createUuid().toString(QUuid::WithoutBraces);
     ProvisionRunner runner(patch, writeOptions);
     Report report(options, io, options.log ? &log : nullptr);
     return options.watch ? watch(options, session, runner, report) : runNamed(targets, runner, report);

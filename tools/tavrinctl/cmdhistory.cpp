@@ -9,6 +9,8 @@
 #include <QJsonDocument>
 #include <QTextStream>
 
+#include <algorithm>
+
 namespace Tavrinctl {
 
 const char *const historyHelp =
@@ -19,7 +21,9 @@ const char *const historyHelp =
     "when it reports none by the USB port it sits in (then the entries are of\n"
     "whichever reader sat there); over serial by its port.\n"
     "The history is $XDG_STATE_HOME/tavrin/history.jsonl (~/.local/state/... when\n"
-    "XDG_STATE_HOME is unset). With --json, one JSON array of its records.\n";
+    "XDG_STATE_HOME is unset). With --json, one JSON array of its records.\n"
+    "An undo is marked \"undo of TIME\" (in JSON, \"undoes\": the entry's id); a\n"
+    "write of a bench run \"run ID\" (\"run\"), which 'undo --run ID' takes back.\n";
 
 QString placeNote(const ReaderIdentity &reader)
 {
@@ -59,15 +63,16 @@ int historyCommand(const Options &options, Io &io)
 
     const History history;
     const History::Listing listing = history.read();
-    if (!listing.error.isEmpty())
-        return session.fail(ReaderFailure, QStringLiteral("cannot read the history: %1").arg(listing.error));
+    if (!listing.reason.isEmpty())
+        return session.fail(ReaderFailure,
+                            QStringLiteral("cannot read the history (%1): %2").arg(listing.reason, history.path()));
     session.warnDamaged(history.path(), listing.damagedLines);
     if (reader && reader->byPlace())
         session.fail(Success, QStringLiteral("note: %1").arg(placeNote(*reader)));
 
     QList<ProvisionRecord> entries;
     for (auto it = listing.entries.crbegin(); it != listing.entries.crend(); ++it) {
-        if (!reader || it->reader == *reader)
+        if (!reader || it->isOf(*reader))
             entries.append(*it);
     }
     if (options.json) {
@@ -90,8 +95,19 @@ int historyCommand(const Options &options, Io &io)
         }
         io.out << r.time.toString(Qt::ISODate) << "  " << r.reader.id << "  " << r.path << "  "
                << resultText(r.result);
+        if (!r.undoes.isEmpty()) {
+            const auto undone = std::find_if(listing.entries.cbegin(), listing.entries.cend(),
+                                             [&r](const ProvisionRecord &e) { return e.entryId == r.undoes; });
+            io.out << "  undo of "
+                   << (undone != listing.entries.cend() ? undone->time.toString(Qt::ISODate)
+                                                        : QStringLiteral("an entry no longer kept"));
+        }
+        if (!r.runId.isEmpty())
+            io.out << "  run " << r.runId.left(8);
         if (!changed.isEmpty())
             io.out << "  " << changed.join(QStringLiteral(", "));
+        else if (r.before && r.written && r.result != ProvisionResult::Failed)
+            io.out << "  nothing changed";
         io.out << '\n';
     }
     return Success;

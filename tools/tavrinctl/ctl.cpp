@@ -22,14 +22,17 @@ const char *const usageText =
     "  write [--port NAME | --device PATH] [--no-verify] [--no-history] [--strict] FILE\n"
     "                                         write the settings in FILE (- for standard input)\n"
     "  diff [--port NAME | --device PATH] [--json] [--strict] FILE\n"
+    "  diff FILE (--all | --device PATH... | --port NAME...) [--json] [--strict]\n"
     "                                         what writing FILE would change\n"
     "  apply FILE (--all | --device PATH... | --port NAME... | --watch [--count N])\n"
     "        [--json] [--log LOG] [--no-verify] [--no-history] [--strict]\n"
     "                                         write FILE to many readers side by side\n"
     "  history [--port NAME | --device PATH | --all] [--json]\n"
     "                                         the writes kept, newest first\n"
-    "  undo [--port NAME | --device PATH] [--no-history]\n"
+    "  undo [--port NAME | --device PATH] [--dry-run] [--no-history]\n"
     "                                         write back what the reader held before its last write\n"
+    "  undo (--all | --run ID) [--dry-run] [--no-history]\n"
+    "                                         the same for every reader a bench run wrote\n"
     "  help [COMMAND]                         this text, or more about a command\n"
     "\n"
     "Without --port the reader is reached over USB HID: the one attached, or the\n"
@@ -54,6 +57,8 @@ enum Takes : unsigned {
     Log = 1u << 7,
     Output = 1u << 8,
     Strict = 1u << 9,
+    DryRun = 1u << 10,
+    Run = 1u << 11,
 };
 
 struct Command
@@ -68,11 +73,11 @@ const Command commands[] = {
     {"list", &listHelp, listCommand, Json},
     {"read", &readHelp, readCommand, OnePlace | Output},
     {"write", &writeHelp, writeCommand, OnePlace | NoVerify | NoHistory | Strict},
-    {"diff", &diffHelp, diffCommand, OnePlace | Json | Strict},
+    {"diff", &diffHelp, diffCommand, OnePlace | ManyPlaces | Json | All | Strict},
     {"apply", &applyHelp, applyCommand,
      OnePlace | ManyPlaces | Json | NoVerify | NoHistory | All | Watch | Log | Strict},
     {"history", &historyHelp, historyCommand, OnePlace | Json | All},
-    {"undo", &undoHelp, undoCommand, OnePlace | NoVerify | NoHistory},
+    {"undo", &undoHelp, undoCommand, OnePlace | NoVerify | NoHistory | All | DryRun | Run},
 };
 
 const Command *commandNamed(const QString &name)
@@ -105,6 +110,8 @@ const char *refusedOption(const Options &options, unsigned takes)
         {options.log.has_value(), Log, "--log"},
         {options.output.has_value(), Output, "--output"},
         {options.strict, Strict, "--strict"},
+        {options.dryRun, DryRun, "--dry-run"},
+        {options.run.has_value(), Run, "--run"},
     };
     for (const auto &g : given) {
         if (g.given && !(takes & g.needs))

@@ -43,7 +43,7 @@ struct ValueOption
 
 const ValueOption valueOptions[] = {
     {"--port", nullptr, "port name"}, {"--device", nullptr, "device path"}, {"--output", "-o", "file name"},
-    {"--log", nullptr, "file name"},  {"--count", nullptr, "number"},
+    {"--log", nullptr, "file name"},  {"--count", nullptr, "number"},     {"--run", nullptr, "run id"},
 };
 
 } // namespace
@@ -92,6 +92,8 @@ int parse(const QByteArrayList &arguments, Options &options, QTextStream &err)
                 options.output = v;
             } else if (name == "--log") {
                 options.log = v;
+            } else if (name == "--run") {
+                options.run = v;
             } else {
                 bool ok = false;
                 const int n = v.toInt(&ok);
@@ -115,6 +117,8 @@ int parse(const QByteArrayList &arguments, Options &options, QTextStream &err)
             options.watch = true;
         } else if (a == "--strict") {
             options.strict = true;
+        } else if (a == "--dry-run") {
+            options.dryRun = true;
         } else if (a == "--verbose") {
             // The trace lines of the link and the settings, on standard error.
             QLoggingCategory::setFilterRules(QStringLiteral("tavrin.*.debug=true"));

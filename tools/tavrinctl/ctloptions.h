@@ -21,6 +21,7 @@ struct Options
     std::optional<QByteArray> output; // read -o
     std::optional<QByteArray> log;    // apply --log
     std::optional<int> count;         // apply --watch --count
+    std::optional<QByteArray> run;    // undo --run
     bool help = false;
     bool version = false;
     bool json = false;
@@ -29,6 +30,7 @@ struct Options
     bool all = false;
     bool watch = false;
     bool strict = false; // refuse a field the interface cannot carry
+    bool dryRun = false;
 
     // The one reader of a command that takes one.
     std::optional<QByteArray> port() const;

@@ -111,6 +111,11 @@ int Session::openAndRead(const Options &options, ReaderSettings &settings)
 {
     if (const int chosen = choose(options, target); chosen != Success)
         return chosen;
+    return openAndRead(settings);
+}
+
+int Session::openAndRead(ReaderSettings &settings)
+{
     if (target.transport == ReaderLink::Transport::Serial) {
         if (!link.open(ReaderLink::Transport::Serial, target.where))
             return fail(ReaderFailure, QStringLiteral("cannot open serial port %1").arg(link.errorString()));
@@ -146,9 +151,11 @@ std::unique_ptr<History> Session::history(const Options &options) const
 }
 
 int Session::write(const Options &options, const ReaderSettings &held, const SettingsWriteRequest &request,
-                   const QStringList &notes)
+                   const QStringList &notes, const QString &undoes)
 {
-    const SettingsWriteSequence sequence(request, transportOf(options));
+    const SettingsWriteSequence sequence(request, target.transport == ReaderLink::Transport::Serial
+                                                      ? WriteTransport::Serial
+                                                      : WriteTransport::Hid);
     if (!sequence.overlongTexts().isEmpty())
         return fail(UsageError, sequence.refusalText());
 
@@ -162,13 +169,23 @@ int Session::write(const Options &options, const ReaderSettings &held, const Set
         historyError = why;
         return false;
     };
-    const ProvisionRecord outcome = guardedWrite(link, record(held), held, request, writeOptions);
+    ProvisionRecord start = record(held);
+    start.undoes = undoes;
+    const ProvisionRecord outcome = guardedWrite(link, start, held, request, writeOptions);
     if (!historyError.isEmpty())
         return fail(ReaderFailure, QStringLiteral("the settings the reader holds now could not be saved (%1); "
                                                   "nothing was written (--no-history writes without saving them)")
                                        .arg(historyError));
-    if (outcome.result == ProvisionResult::Confirmed
-        || (outcome.result == ProvisionResult::Unconfirmed && options.noVerify))
+    const bool good = outcome.result == ProvisionResult::Confirmed
+        || (outcome.result == ProvisionResult::Unconfirmed && options.noVerify);
+    // The reader took it, but the history does not say so: a success only
+    // in part, and an undo would not find it.
+    if (good && !outcome.historyError.isEmpty())
+        return fail(ReaderFailure,
+                    QStringLiteral("the reader took the settings, but the outcome could not be saved to the "
+                                   "history (%1)")
+                        .arg(outcome.historyError));
+    if (good)
         return Success;
     for (const QString &line : outcome.reason.split(QLatin1Char('\n')))
         fail(ReaderFailure, line);

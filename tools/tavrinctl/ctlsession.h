@@ -37,6 +37,12 @@ WriteTransport transportOf(const Options &options);
 // bench takes it: on failure, the exit code.
 int serialPortTarget(const QByteArray &port, const QString &linkDir, QTextStream &err, ProvisionTarget &target);
 
+class Session;
+
+// The readers the options name (--all: every USB reader attached; each
+// --port and --device), checked before any is sent anything.
+int namedTargets(const Options &options, Session &session, QList<ProvisionTarget> &targets);
+
 // One reader, as read, write, diff and undo reach it.
 class Session
 {
@@ -54,6 +60,8 @@ public:
     // Chooses, opens and reads every setting of its transport; on failure
     // returns the exit code.
     int openAndRead(const Options &options, ReaderSettings &settings);
+    // The same for the target already chosen.
+    int openAndRead(ReaderSettings &settings);
 
     // What is known of the reader before a write: who, where, its firmware.
     ProvisionRecord record(const ReaderSettings &held) const;
@@ -61,10 +69,11 @@ public:
     // The history writes are kept in, unless --no-history.
     std::unique_ptr<History> history(const Options &options) const;
     // A write of request over the open link through the guarded write, as
-    // `write` and `undo` make it, its outcome said; the exit code.
-    // notes: what the write leaves out, for its record.
+    // `write` and `undo` make it (an undo names the entry it takes back),
+    // its outcome said; the exit code. notes: what the write leaves out, for
+    // its record.
     int write(const Options &options, const ReaderSettings &held, const SettingsWriteRequest &request,
-              const QStringList &notes = {});
+              const QStringList &notes = {}, const QString &undoes = QString());
 
     // Says once that lines of the history were skipped.
     void warnDamaged(const QString &path, int damagedLines);
