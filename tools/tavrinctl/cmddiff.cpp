@@ -13,9 +13,10 @@ namespace Tavrinctl {
 const char *const diffHelp =
     "Usage: tavrinctl diff [--port NAME | --device PATH] [--json] FILE\n"
     "Reads the reader and prints, one line per setting that writing FILE would\n"
-    "change, \"name: held -> would be\" (key codes as text, as in a settings file).\n"
+    "change, \"label: held -> would be\", the setting named as the window labels it\n"
+    "(key codes as text, as in a settings file).\n"
     "Sends nothing but the read. With --json, one JSON array of objects: field,\n"
-    "held, wouldBe.\n"
+    "held, wouldBe; field is the settings file's key.\n"
     "Exit codes: 0 nothing would change, 3 something would, 1 the reader could not\n"
     "be read, 2 usage or input error (the checks of 'write').\n";
 
@@ -43,7 +44,7 @@ int diffCommand(const Options &options, Io &io)
         io.out << QJsonDocument(list).toJson(QJsonDocument::Indented);
     } else {
         for (const SettingChange &c : changes)
-            io.out << c.name << ": " << fileText(now.value(c.name)) << " -> " << fileText(after.value(c.name)) << '\n';
+            io.out << settingLabel(c.name) << ": " << fileText(now.value(c.name)) << " -> " << fileText(after.value(c.name)) << '\n';
     }
     return changes.isEmpty() ? Success : WouldChange;
 }

@@ -58,7 +58,7 @@ int undoCommand(const Options &options, Io &io)
     const QJsonObject now = settingsToJson(current);
     const QJsonObject then = settingsToJson(settingsAfterWrite(current, *patch));
     for (const SettingChange &c : changes)
-        io.out << "  " << c.name << ": " << fileText(now.value(c.name)) << " -> " << fileText(then.value(c.name))
+        io.out << "  " << settingLabel(c.name) << ": " << fileText(now.value(c.name)) << " -> " << fileText(then.value(c.name))
                << '\n';
     io.out.flush();
     return session.write(options, current, mergedWriteRequest(current, *patch));
