@@ -1,5 +1,8 @@
 #include "app/provisionwindow.h"
 
+#include "app/accessibility.h"
+#include "app/screenfit.h"
+
 #include "link/devicemonitor.h"
 #include "provision/history.h"
 
@@ -90,6 +93,7 @@ ProvisionWindow::ProvisionWindow(History *history, DeviceMonitor *monitor, FormS
     , m_history(history)
     , m_formSettings(std::move(formSettings))
 {
+    Accessibility::install();
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Provision Readers"));
     setObjectName(QStringLiteral("provisionWindow"));
@@ -144,7 +148,7 @@ void ProvisionWindow::build()
     m_count->setObjectName(QStringLiteral("countLabel"));
     layout->addWidget(m_count);
 
-    auto *readersLabel = new QLabel(QStringLiteral("&Readers:"), this);
+    auto *readersLabel = new QLabel(QStringLiteral("R&eaders:"), this);
     m_table = new QTableWidget(0, ColumnCount, this);
     m_table->setObjectName(QStringLiteral("readersTable"));
     m_table->setAccessibleName(QStringLiteral("Readers"));
@@ -155,8 +159,15 @@ void ProvisionWindow::build()
     m_table->verticalHeader()->hide();
     m_table->horizontalHeader()->setStretchLastSection(true);
     m_table->setWordWrap(false);
+    // Tab leaves the table for the buttons below; the arrows move inside it.
+    m_table->setTabKeyNavigation(false);
     readersLabel->setBuddy(m_table);
     layout->addWidget(readersLabel);
+    // Until the first reader shows, nothing on the bench says what to do.
+    m_emptyHint = new QLabel(this);
+    m_emptyHint->setObjectName(QStringLiteral("emptyHint"));
+    m_emptyHint->setWordWrap(true);
+    layout->addWidget(m_emptyHint);
     layout->addWidget(m_table, 1);
 
     auto *buttons = new QHBoxLayout;
@@ -194,7 +205,7 @@ void ProvisionWindow::build()
 
     m_fromFile->setChecked(true);
     refuseSettings({QStringLiteral("No settings chosen: name a settings file, or take the settings in the form.")});
-    resize(760, 520);
+    ScreenFit::place(this, QSize(760, 520));
 }
 
 bool ProvisionWindow::useFile(const QString &path)
@@ -236,7 +247,7 @@ void ProvisionWindow::takeSettings(const QByteArray &json, const QString &origin
     const QJsonObject object = QJsonDocument::fromJson(json).object();
     for (auto it = object.begin(); it != object.end(); ++it) {
         if (it.key() != QLatin1String("firmware"))
-            m_settingsList->addItem(QStringLiteral("%1: %2").arg(it.key(), valueText(it.value())));
+            m_settingsList->addItem(QStringLiteral("%1: %2").arg(settingLabel(it.key()), valueText(it.value())));
     }
     if (m_settingsList->count() == 0)
         m_settingsList->addItem(QStringLiteral("Nothing: every reader is left as it is."));
@@ -472,6 +483,11 @@ void ProvisionWindow::updateControls()
     for (QWidget *w : std::initializer_list<QWidget *>{m_fromFile, m_fromForm, m_path, m_browse})
         w->setEnabled(idle);
     m_saveReport->setEnabled(!records().isEmpty());
+    m_emptyHint->setVisible(m_rows.isEmpty());
+    // A reader plugged in without settings would only be listed.
+    m_emptyHint->setText(m_patch ? QStringLiteral("Plug in a reader: it is provisioned at once with the settings above.")
+                                 : QStringLiteral("Choose the settings above, then plug in a reader: it is "
+                                                  "provisioned at once with them."));
 }
 
 void ProvisionWindow::browse()

@@ -319,7 +319,7 @@ void BenchWindowTest::historyLoadsAnEntryIntoTheFormWithoutWriting()
         QTest::keyClick(dialog, Qt::Key_Return);
     });
     trigger(w, "actionHistory");
-    QCOMPARE(shown, (QStringList{QStringLiteral("SIM0001"), QStringLiteral("confirmed"), QStringLiteral("postamble")}));
+    QCOMPARE(shown, (QStringList{QStringLiteral("SIM0001"), QStringLiteral("confirmed"), QStringLiteral("Postamble")}));
     QCOMPARE(widget<QLineEdit>(w, "PostAmbleEdit")->text(), QStringLiteral("AB"));
     QVERIFY2(w.statusText().contains(QLatin1String("1 damaged line")), qPrintable(w.statusText()));
     QVERIFY(FaultCheck::nonReadFrames(model->framesReceived().mid(framesBefore)).isEmpty());
