@@ -488,6 +488,8 @@ void ProvisionWindow::updateControls()
     m_emptyHint->setText(m_patch ? QStringLiteral("Plug in a reader: it is provisioned at once with the settings above.")
                                  : QStringLiteral("Choose the settings above, then plug in a reader: it is "
                                                   "provisioned at once with them."));
+    // Heard when the table is reached by Tab, where a sighted user sees it.
+    m_table->setAccessibleDescription(m_rows.isEmpty() ? m_emptyHint->text() : QString());
 }
 
 void ProvisionWindow::browse()

@@ -310,7 +310,12 @@ void AccessibilityTest::everyWindowByKeyboardAndOnTheScreen()
 
     ProvisionWindow *bench = w.openProvisionWindow();
     QVERIFY(QTest::qWaitForWindowActive(bench));
-    QVERIFY(!bench->findChild<QWidget *>(QStringLiteral("emptyHint"))->isHidden());
+    // An empty bench says what to do, to the eye and to a screen reader.
+    const auto *hint = bench->findChild<QLabel *>(QStringLiteral("emptyHint"));
+    QVERIFY(!hint->isHidden() && hint->text().contains(QLatin1String("plug in a reader")));
+    QCOMPARE(QAccessible::queryAccessibleInterface(bench->findChild<QWidget *>(QStringLiteral("readersTable")))
+                 ->text(QAccessible::Description),
+             hint->text());
     check(bench, "readersTable", QAccessible::Window);
     bench->close();
 
