@@ -19,6 +19,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableWidget>
@@ -126,6 +127,12 @@ void BenchWindowTest::benchTakesPluggedReadersAndWaitsWithAttachedOnes()
 
     ProvisionWindow *bench = w.openProvisionWindow(writeSettings(R"({"outputLength": 9, "buzzer": false})"));
     QCOMPARE(bench->windowTitle(), QStringLiteral("Provision Readers"));
+    // The set is named as the form labels it, the length 0..255 as written.
+    QStringList set;
+    for (const QListWidgetItem *item : bench->findChild<QListWidget *>(QStringLiteral("settingsList"))->findItems(
+             QStringLiteral("*"), Qt::MatchWildcard))
+        set << item->text();
+    QCOMPARE(set, (QStringList{QStringLiteral("Buzzer Enable: off"), QStringLiteral("Output length: 9")}));
     // The main window lets go of the reader while the bench is open.
     QVERIFY(!w.link().isOpen());
     QCOMPARE(cell(*bench, 0, 3), QStringLiteral("attached"));
