@@ -136,6 +136,10 @@ void ProvisionWindow::build()
     m_settingsList->setObjectName(QStringLiteral("settingsList"));
     m_settingsList->setAccessibleName(QStringLiteral("The settings set"));
     m_settingsList->setMaximumHeight(m_settingsList->fontMetrics().height() * 7);
+    // On a small screen at twice the scale the window may get little more
+    // than its least height: the list and the table then scroll, two lines
+    // of the list and one row of the table still showing.
+    m_settingsList->setMinimumHeight(m_settingsList->fontMetrics().height() * 2 + 2 * m_settingsList->frameWidth());
     setsLabel->setBuddy(m_settingsList);
     layout->addWidget(setsLabel);
     layout->addWidget(m_settingsList);
@@ -161,6 +165,8 @@ void ProvisionWindow::build()
     m_table->setWordWrap(false);
     // Tab leaves the table for the buttons below; the arrows move inside it.
     m_table->setTabKeyNavigation(false);
+    m_table->setMinimumHeight(m_table->horizontalHeader()->sizeHint().height()
+                              + m_table->verticalHeader()->defaultSectionSize() + 2 * m_table->frameWidth());
     readersLabel->setBuddy(m_table);
     layout->addWidget(readersLabel);
     // Until the first reader shows, nothing on the bench says what to do.

@@ -300,6 +300,8 @@ void AccessibilityTest::everyWindowByKeyboardAndOnTheScreen()
         QCOMPARE(frame->role(), role);
         QVERIFY(!frame->text(QAccessible::Name).isEmpty());
         QVERIFY(window->screen()->availableGeometry().contains(window->frameGeometry()));
+        // Even under a desktop's title bar of 40 pixels.
+        QVERIFY(window->minimumSizeHint().height() <= window->screen()->availableGeometry().height() - 40);
         for (const QPushButton *b : window->findChildren<QPushButton *>())
             QVERIFY(window->rect().contains(QRect(b->mapTo(window, QPoint()), b->size())));
         auto *cells = window->findChild<QWidget *>(QString::fromLatin1(table));
