@@ -21,4 +21,8 @@ void hide(QWidget *widget);
 void makeStatusLine(QWidget *label);
 void announceChange(QWidget *label);
 
+// Once the window opened closes, the control that opened it (the one that
+// had the focus in the window beneath) has the focus again, if it can.
+void returnFocusOnClose(QWidget *opened, QWidget *opener);
+
 } // namespace Accessibility

@@ -1,6 +1,8 @@
 #include "app/historydialog.h"
 
+#include "app/screenfit.h"
 #include "provision/history.h"
+#include "settings/settingsfile.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -16,8 +18,7 @@
 
 namespace {
 
-// The setting names whose values the write changed, as a settings file
-// names them.
+// The settings whose values the write changed, named as the form labels them.
 QString changedFields(const ProvisionRecord &r)
 {
     if (!r.written)
@@ -26,7 +27,7 @@ QString changedFields(const ProvisionRecord &r)
     const QJsonObject before = r.before.value_or(QJsonObject());
     for (auto it = r.written->begin(); it != r.written->end(); ++it) {
         if (it.key() != QLatin1String("firmware") && before.value(it.key()) != it.value())
-            names << it.key();
+            names << settingLabel(it.key());
     }
     return names.isEmpty() ? QStringLiteral("none") : names.join(QStringLiteral(", "));
 }
@@ -70,6 +71,8 @@ HistoryDialog::HistoryDialog(const History &history, std::optional<ReaderIdentit
     m_table->setSelectionMode(QAbstractItemView::SingleSelection);
     m_table->verticalHeader()->hide();
     m_table->horizontalHeader()->setStretchLastSection(true);
+    // Tab leaves the table for the choices below; the arrows move inside it.
+    m_table->setTabKeyNavigation(false);
     entriesLabel->setBuddy(m_table);
     layout->addWidget(entriesLabel);
     m_empty = new QLabel(this);
@@ -104,7 +107,7 @@ HistoryDialog::HistoryDialog(const History &history, std::optional<ReaderIdentit
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
     refill();
-    resize(720, 420);
+    ScreenFit::place(this, QSize(720, 420));
 }
 
 void HistoryDialog::refill()

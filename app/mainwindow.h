@@ -120,7 +120,7 @@ protected:
 private:
     void buildMenus();
     // A message for a few seconds beside the connection's state.
-    void showStatus(const QString &text);
+    void showStatus(const QString &text, bool stays = false);
     void showConnection(const QString &text);
     // What waits until the window is on the screen.
     void finishStartUp();

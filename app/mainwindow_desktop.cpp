@@ -11,6 +11,8 @@
 #include "settings/settingsfile.h"
 
 #include "app/accessibility.h"
+#include "app/screenfit.h"
+#include "app/statusline.h"
 
 #include <QCloseEvent>
 #include <QCompleter>
@@ -105,7 +107,8 @@ void MainWindow::buildMenus()
         ->setObjectName(QStringLiteral("actionAbout"));
 
     // The connection's state stays in the bar; messages show beside it and go.
-    statusLabel = new QLabel;
+    setStatusBar(new ElidingStatusBar);
+    statusLabel = new ElidingLabel;
     Accessibility::makeStatusLine(statusLabel);
     statusLabel->setObjectName(QStringLiteral("statusLabel"));
     statusLabel->setText(StatusMessages::notConnected());
@@ -141,13 +144,7 @@ void MainWindow::buildMenus()
 void MainWindow::fitToScreen()
 {
     const QSize whole(FormWidth, FormHeight + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
-    QSize room = screen()->availableGeometry().size();
-    const QSize frame = frameGeometry().size() - geometry().size();
-    // Before the window manager has framed the window its title bar is a guess.
-    if (frame.height() > 0)
-        room -= frame;
-    else
-        room.rheight() -= style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    const QSize room = ScreenFit::room(this);
 
     const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
     QSize size = whole;
@@ -224,9 +221,11 @@ QString MainWindow::statusText() const
     return message.isEmpty() ? statusLabel->text() : message;
 }
 
-void MainWindow::showStatus(const QString &text)
+void MainWindow::showStatus(const QString &text, bool stays)
 {
-    statusBar()->showMessage(text, MessageMs);
+    // A warning or a failure would be missed if it went by itself: it stays
+    // until the next message takes its place.
+    statusBar()->showMessage(text, stays ? 0 : MessageMs);
 }
 
 void MainWindow::showConnection(const QString &text)

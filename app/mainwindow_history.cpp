@@ -4,6 +4,7 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "app/accessibility.h"
 #include "app/historydialog.h"
 #include "app/provisionwindow.h"
 #include "app/tracing.h"
@@ -86,7 +87,7 @@ void MainWindow::writeWithSnapshot(const SettingsWriteRequest &request)
     // written: no question, the status bar says why, as for a write.
     if (!held && link.transport() == ReaderLink::Transport::Hid && link.failure() != ReaderLink::Failure::NoReply
         && !link.errorString().isEmpty() && why.endsWith(link.errorString())) {
-        showStatus(QStringLiteral("Nothing was written: the reader could not be read (%1).").arg(why));
+        showStatus(QStringLiteral("Nothing was written: the reader could not be read (%1).").arg(why), true);
         return;
     }
     ProvisionRecord record;
@@ -138,7 +139,7 @@ void MainWindow::showWriteOutcome(const ProvisionRecord &record, const SettingsW
         else
             form.apply(expected);
         if (!record.reason.isEmpty())
-            showStatus(record.reason);
+            showStatus(record.reason, true);
         tell(QStringLiteral("Successfully set iButton set value"));
         return;
     }
@@ -149,7 +150,7 @@ void MainWindow::showWriteOutcome(const ProvisionRecord &record, const SettingsW
     // The reader keeps what it got; over USB the box stays as it was, the
     // status bar says where the write stopped.
     if (!serial) {
-        showStatus(QStringLiteral("Writing stopped: %1").arg(record.reason));
+        showStatus(QStringLiteral("Writing stopped: %1").arg(record.reason), true);
         return;
     }
     qCDebug(lcApp) << "Serial write failed:" << record.reason;
@@ -198,7 +199,7 @@ void MainWindow::warnDamagedHistory(int damagedLines)
     // Beside what the bar says already (a load, the connection), once.
     const QString shown = statusText();
     if (!shown.contains(warning))
-        showStatus(shown.isEmpty() ? warning : shown + QLatin1Char(' ') + warning);
+        showStatus(shown.isEmpty() ? warning : shown + QLatin1Char(' ') + warning, true);
 }
 
 void MainWindow::undoLastWrite()
@@ -287,6 +288,7 @@ void MainWindow::showHistory()
     HistoryDialog dialog(*writeHistory,
                          readerLink->isOpen() ? std::optional<ReaderIdentity>(connectedIdentity()) : std::nullopt, this);
     connect(&dialog, &HistoryDialog::loadRequested, this, &MainWindow::loadIntoForm);
+    Accessibility::returnFocusOnClose(&dialog, focusWidget());
     dialog.exec();
     // After the dialog, so that what a load says does not wipe it out.
     warnDamagedHistory(dialog.damagedLines());
@@ -316,6 +318,8 @@ bool MainWindow::loadIntoForm(const QJsonObject &settings, const QString &origin
 ProvisionWindow *MainWindow::openProvisionWindow(const QString &settingsFile)
 {
     if (!bench) {
+        // Before the connect button, which may have it, is disabled.
+        QWidget *opener = focusWidget();
         // One program, one holder of a reader: the bench opens each itself.
         reconnectAfterBench = readerLink->isOpen();
         if (reconnectAfterBench)
@@ -325,6 +329,7 @@ ProvisionWindow *MainWindow::openProvisionWindow(const QString &settingsFile)
             disconnect(deviceMonitor, &DeviceMonitor::usbReaderAdded, this, &MainWindow::onUsbReaderAdded);
         bench = new ProvisionWindow(writeHistory.get(), deviceMonitor, [this] { return form.current(); }, this);
         connect(bench, &ProvisionWindow::closed, this, &MainWindow::onBenchClosed);
+        Accessibility::returnFocusOnClose(bench, opener);
         showStatus(QStringLiteral("Provision Readers is open: this window holds no connection until it closes."));
     }
     if (!settingsFile.isEmpty())

@@ -1,5 +1,8 @@
 #include "app/provisionwindow.h"
 
+#include "app/accessibility.h"
+#include "app/screenfit.h"
+
 #include "link/devicemonitor.h"
 #include "provision/history.h"
 
@@ -92,6 +95,7 @@ ProvisionWindow::ProvisionWindow(History *history, DeviceMonitor *monitor, FormS
     , m_history(history)
     , m_formSettings(std::move(formSettings))
 {
+    Accessibility::install();
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Provision Readers"));
     setObjectName(QStringLiteral("provisionWindow"));
@@ -134,6 +138,10 @@ void ProvisionWindow::build()
     m_settingsList->setObjectName(QStringLiteral("settingsList"));
     m_settingsList->setAccessibleName(QStringLiteral("The settings set"));
     m_settingsList->setMaximumHeight(m_settingsList->fontMetrics().height() * 7);
+    // On a small screen at twice the scale the window may get little more
+    // than its least height: the list and the table then scroll, two lines
+    // of the list and one row of the table still showing.
+    m_settingsList->setMinimumHeight(m_settingsList->fontMetrics().height() * 2 + 2 * m_settingsList->frameWidth());
     setsLabel->setBuddy(m_settingsList);
     layout->addWidget(setsLabel);
     layout->addWidget(m_settingsList);
@@ -146,7 +154,7 @@ void ProvisionWindow::build()
     m_count->setObjectName(QStringLiteral("countLabel"));
     layout->addWidget(m_count);
 
-    auto *readersLabel = new QLabel(QStringLiteral("&Readers:"), this);
+    auto *readersLabel = new QLabel(QStringLiteral("R&eaders:"), this);
     m_table = new QTableWidget(0, ColumnCount, this);
     m_table->setObjectName(QStringLiteral("readersTable"));
     m_table->setAccessibleName(QStringLiteral("Readers"));
@@ -157,8 +165,17 @@ void ProvisionWindow::build()
     m_table->verticalHeader()->hide();
     m_table->horizontalHeader()->setStretchLastSection(true);
     m_table->setWordWrap(false);
+    // Tab leaves the table for the buttons below; the arrows move inside it.
+    m_table->setTabKeyNavigation(false);
+    m_table->setMinimumHeight(m_table->horizontalHeader()->sizeHint().height()
+                              + m_table->verticalHeader()->defaultSectionSize() + 2 * m_table->frameWidth());
     readersLabel->setBuddy(m_table);
     layout->addWidget(readersLabel);
+    // Until the first reader shows, nothing on the bench says what to do.
+    m_emptyHint = new QLabel(this);
+    m_emptyHint->setObjectName(QStringLiteral("emptyHint"));
+    m_emptyHint->setWordWrap(true);
+    layout->addWidget(m_emptyHint);
     layout->addWidget(m_table, 1);
 
     auto *buttons = new QHBoxLayout;
@@ -196,7 +213,7 @@ void ProvisionWindow::build()
 
     m_fromFile->setChecked(true);
     refuseSettings({QStringLiteral("No settings chosen: name a settings file, or take the settings in the form.")});
-    resize(760, 520);
+    ScreenFit::place(this, QSize(760, 520));
 }
 
 bool ProvisionWindow::useFile(const QString &path)
@@ -239,7 +256,7 @@ void ProvisionWindow::takeSettings(const QByteArray &json, const QString &origin
     const QJsonObject object = QJsonDocument::fromJson(json).object();
     for (auto it = object.begin(); it != object.end(); ++it) {
         if (it.key() != QLatin1String("firmware"))
-            m_settingsList->addItem(QStringLiteral("%1: %2").arg(it.key(), valueText(it.value())));
+            m_settingsList->addItem(QStringLiteral("%1: %2").arg(settingLabel(it.key()), valueText(it.value())));
     }
     if (m_settingsList->count() == 0)
         m_settingsList->addItem(QStringLiteral("Nothing: every reader is left as it is."));
@@ -477,6 +494,13 @@ void ProvisionWindow::updateControls()
     for (QWidget *w : std::initializer_list<QWidget *>{m_fromFile, m_fromForm, m_path, m_browse})
         w->setEnabled(idle);
     m_saveReport->setEnabled(!records().isEmpty());
+    m_emptyHint->setVisible(m_rows.isEmpty());
+    // A reader plugged in without settings would only be listed.
+    m_emptyHint->setText(m_patch ? QStringLiteral("Plug in a reader: it is provisioned at once with the settings above.")
+                                 : QStringLiteral("Choose the settings above, then plug in a reader: it is "
+                                                  "provisioned at once with them."));
+    // Heard when the table is reached by Tab, where a sighted user sees it.
+    m_table->setAccessibleDescription(m_rows.isEmpty() ? m_emptyHint->text() : QString());
 }
 
 void ProvisionWindow::browse()

@@ -103,6 +103,7 @@ private:
     QPushButton *m_browse = nullptr;
     QListWidget *m_settingsList = nullptr;
     QLabel *m_count = nullptr;
+    QLabel *m_emptyHint = nullptr;
     QTableWidget *m_table = nullptr;
     QPushButton *m_provision = nullptr;
     QPushButton *m_saveReport = nullptr;

@@ -4,6 +4,7 @@
 #include "settings/nametables.h"
 #include "settings/textcodec.h"
 
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
@@ -88,6 +89,25 @@ QJsonObject settingsToJson(const ReaderSettings &settings)
                     index < KbCountryNames.size() ? QJsonValue(KbCountryNames.at(index)) : QJsonValue());
     }
     return json;
+}
+
+QString settingLabel(const QString &key)
+{
+    static const QHash<QString, QString> labels = {
+        {QStringLiteral("firmware"), QStringLiteral("Firmware")},
+        {QStringLiteral("preamble"), QStringLiteral("Preamble")},
+        {QStringLiteral("postamble"), QStringLiteral("Postamble")},
+        {QStringLiteral("removeData"), QStringLiteral("Remove data")},
+        {QStringLiteral("preambleEnabled"), QStringLiteral("PreAmble Enable")},
+        {QStringLiteral("postambleEnabled"), QStringLiteral("PostAmble Enable")},
+        {QStringLiteral("removeDataEnabled"), QStringLiteral("Remove Data Enable")},
+        {QStringLiteral("autoReport"), QStringLiteral("ID Code Auto Report")},
+        {QStringLiteral("buzzer"), QStringLiteral("Buzzer Enable")},
+        {QStringLiteral("outputStart"), QStringLiteral("Output start")},
+        {QStringLiteral("outputLength"), QStringLiteral("Output length")},
+        {QStringLiteral("keyboardCountry"), QStringLiteral("KB Country")},
+    };
+    return labels.value(key, key);
 }
 
 namespace {

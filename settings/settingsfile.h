@@ -21,6 +21,11 @@
 // codes that text would change on the way back (see roundTripKeyCodesText).
 QJsonObject settingsToJson(const ReaderSettings &settings);
 
+// What a person reads for a settings file's key: the form's label beside its
+// field ("outputLength" is "Output length"); a key the file does not know
+// stays as it is. JSON keeps the keys.
+QString settingLabel(const QString &key);
+
 // What a file asks to change; an absent field keeps the reader's value.
 struct SettingsPatch
 {

@@ -58,9 +58,11 @@ QList<Difference> compare(const ReaderSettings &sent, const ReaderSettings &held
                 differ(f.label, onOff(*sent.flags, f.bit), onOff(heldFlags, f.bit));
         }
     }
+    // 0..255 as the command line and settings files give them; the form's
+    // signed view stays in the form.
     const auto number = [&](const char *field, const std::optional<quint8> &a, const std::optional<quint8> &b) {
         if (a && a != b)
-            differ(field, outputText(*a, source), b ? outputText(*b, source) : QStringLiteral("nothing"));
+            differ(field, QString::number(*a), b ? QString::number(*b) : QStringLiteral("nothing"));
     };
     number("Output start", sent.outputStart, held.outputStart);
     number("Output length", sent.outputLength, held.outputLength);

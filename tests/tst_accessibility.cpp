@@ -2,6 +2,7 @@
 // 1366 x 768 screen meets it (the whole run is at that scale), and the bytes
 // on the wire that --verbose shows.
 #include "app/mainwindow.h"
+#include "app/provisionwindow.h"
 
 #include "support/fakehid.h"
 #include "support/readertestcase.h"
@@ -9,7 +10,14 @@
 
 #include "ptyreader.h"
 
+#include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QAccessible>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTimer>
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
@@ -54,6 +62,34 @@ QStringList tabCycle()
     return order;
 }
 
+// The window's Alt+letter keys that more than one control answers.
+QStringList clashingMnemonics(const QWidget *window)
+{
+    QStringList texts;
+    for (const QWidget *c : window->findChildren<QWidget *>()) {
+        if (c->window() != window || c->property("tavrinAccessibleHidden").toBool())
+            continue;
+        if (const auto *b = qobject_cast<const QAbstractButton *>(c))
+            texts << b->text();
+        else if (const auto *l = qobject_cast<const QLabel *>(c); l && l->buddy())
+            texts << l->text();
+        else if (const auto *g = qobject_cast<const QGroupBox *>(c))
+            texts << g->title();
+        else if (const auto *m = qobject_cast<const QMenuBar *>(c))
+            for (const QAction *a : m->actions())
+                texts << a->text();
+    }
+    QStringList keys;
+    QStringList clashes;
+    for (const QString &text : texts) {
+        const QString key = QKeySequence::mnemonic(text).toString();
+        if (!key.isEmpty() && keys.contains(key))
+            clashes << key;
+        keys << key;
+    }
+    return clashes;
+}
+
 // Shown, connected and active, so that keys reach it.
 bool connectAndActivate(MainWindow &w, PtyReader *pty)
 {
@@ -81,6 +117,10 @@ private slots:
     void unwrittenEditsAreAskedAbout_data();
     void unwrittenEditsAreAskedAbout();
     void wireTraceShowsBothDirections();
+    void pickersTellTheirValue();
+    void everyWindowByKeyboardAndOnTheScreen();
+    void longStatusMessageIsReadWhole();
+    void focusGoesBackToTheOpener();
 };
 
 void AccessibilityTest::focusFollowsTheForm()
@@ -220,6 +260,117 @@ void AccessibilityTest::wireTraceShowsBothDirections()
     QVERIFY(connected);
     QCOMPARE(seen.first(), QStringLiteral("serial sent 8: 1b 42 00 00 00 00 00 0d"));
     QVERIFY(!seen.filter(QLatin1String("serial received")).filter(QLatin1String(": 31 42 54 ")).isEmpty());
+}
+
+void AccessibilityTest::pickersTellTheirValue()
+{
+    MainWindow w;
+    for (const char *name : {"Pre_cmb", "Post_cmb", "Remove_cmb", "KB_cmb"}) {
+        auto *combo = widget<QComboBox>(w, name);
+        combo->setCurrentIndex(2);
+        QAccessibleInterface *box = QAccessible::queryAccessibleInterface(combo);
+        QCOMPARE(box->text(QAccessible::Value), combo->itemText(2));
+        // A screen reader finds the item as the selected child of the list.
+        QCOMPARE(box->childCount(), 1);
+        QAccessibleInterface *list = box->child(0);
+        QCOMPARE(list->role(), QAccessible::List);
+        QCOMPARE(list->childCount(), combo->count());
+        QStringList selected;
+        for (int i = 0; i < list->childCount(); ++i)
+            if (list->child(i)->state().selected)
+                selected << list->child(i)->text(QAccessible::Name);
+        QCOMPARE(selected, QStringList{combo->itemText(2)});
+        QCOMPARE(list->indexOfChild(list->child(2)), 2);
+        // Asking does not build the popup the start-up leaves unmade.
+        QVERIFY(!combo->findChild<QAbstractItemView *>());
+    }
+}
+
+void AccessibilityTest::everyWindowByKeyboardAndOnTheScreen()
+{
+    MainWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QCOMPARE(clashingMnemonics(&w), QStringList());
+    // Named as a frame or dialog, on the screen whole, and Tab leaves the
+    // table for the control after it.
+    const auto check = [](QWidget *window, const char *table, QAccessible::Role role) {
+        QCOMPARE(clashingMnemonics(window), QStringList());
+        QAccessibleInterface *frame = QAccessible::queryAccessibleInterface(window);
+        QCOMPARE(frame->role(), role);
+        QVERIFY(!frame->text(QAccessible::Name).isEmpty());
+        QVERIFY(window->screen()->availableGeometry().contains(window->frameGeometry()));
+        // Even under a desktop's title bar of 40 pixels.
+        QVERIFY(window->minimumSizeHint().height() <= window->screen()->availableGeometry().height() - 40);
+        for (const QPushButton *b : window->findChildren<QPushButton *>())
+            QVERIFY(window->rect().contains(QRect(b->mapTo(window, QPoint()), b->size())));
+        auto *cells = window->findChild<QWidget *>(QString::fromLatin1(table));
+        cells->setFocus();
+        QTest::keyClick(cells, Qt::Key_Tab);
+        QVERIFY(window->focusWidget() && window->focusWidget() != cells);
+    };
+
+    ProvisionWindow *bench = w.openProvisionWindow();
+    QVERIFY(QTest::qWaitForWindowActive(bench));
+    // An empty bench says what to do, to the eye and to a screen reader.
+    const auto *hint = bench->findChild<QLabel *>(QStringLiteral("emptyHint"));
+    QVERIFY(!hint->isHidden() && hint->text().contains(QLatin1String("plug in a reader")));
+    QCOMPARE(QAccessible::queryAccessibleInterface(bench->findChild<QWidget *>(QStringLiteral("readersTable")))
+                 ->text(QAccessible::Description),
+             hint->text());
+    check(bench, "readersTable", QAccessible::Window);
+    bench->close();
+
+    bool checked = false;
+    QTimer::singleShot(100, [&] {
+        QWidget *history = QApplication::activeModalWidget();
+        check(history, "historyTable", QAccessible::Dialog);
+        checked = true;
+        history->close();
+    });
+    // A failed check above leaves the dialog open.
+    QTimer::singleShot(1000, [] {
+        if (QWidget *left = QApplication::activeModalWidget())
+            left->close();
+    });
+    w.findChild<QAction *>(QStringLiteral("actionHistory"))->trigger();
+    QVERIFY(checked);
+}
+
+void AccessibilityTest::longStatusMessageIsReadWhole()
+{
+    MainWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QAccessibleInterface *bar = QAccessible::queryAccessibleInterface(w.statusBar());
+    const QString whole = QStringLiteral("Loaded the settings from before the write of 2026-12-09 23:00:00: press "
+                                         "Set Status to write them to the reader.");
+    w.statusBar()->showMessage(whole);
+    QCOMPARE(bar->text(QAccessible::Name), whole);
+    QCOMPARE(bar->text(QAccessible::Description), whole);
+    QCOMPARE(w.statusBar()->toolTip(), whole);
+    w.statusBar()->showMessage(QStringLiteral("Saved."));
+    QCOMPARE(bar->text(QAccessible::Description), QString());
+    QCOMPARE(w.statusBar()->toolTip(), QString());
+}
+
+void AccessibilityTest::focusGoesBackToTheOpener()
+{
+    MainWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QWidget *opener = widget(w, "ConnectBut");
+    opener->setFocus();
+    ProvisionWindow *bench = w.openProvisionWindow();
+    QVERIFY(QTest::qWaitForWindowActive(bench));
+    bench->close();
+    QTRY_COMPARE(QApplication::focusWidget(), opener);
+
+    opener = widget(w, "Searal_radcmd");
+    opener->setFocus();
+    QTimer::singleShot(100, [] { QApplication::activeModalWidget()->close(); });
+    w.findChild<QAction *>(QStringLiteral("actionHistory"))->trigger();
+    QTRY_COMPARE(QApplication::focusWidget(), opener);
 }
 
 int main(int argc, char *argv[])

@@ -20,6 +20,7 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
@@ -131,6 +132,12 @@ void BenchWindowTest::benchTakesPluggedReadersAndWaitsWithAttachedOnes()
 
     ProvisionWindow *bench = w.openProvisionWindow(writeSettings(R"({"outputLength": 9, "buzzer": false})"));
     QCOMPARE(bench->windowTitle(), QStringLiteral("Provision Readers"));
+    // The set is named as the form labels it, the length 0..255 as written.
+    QStringList set;
+    for (const QListWidgetItem *item : bench->findChild<QListWidget *>(QStringLiteral("settingsList"))->findItems(
+             QStringLiteral("*"), Qt::MatchWildcard))
+        set << item->text();
+    QCOMPARE(set, (QStringList{QStringLiteral("Buzzer Enable: off"), QStringLiteral("Output length: 9")}));
     // The main window lets go of the reader while the bench is open.
     QVERIFY(!w.link().isOpen());
     QCOMPARE(cell(*bench, 0, 3), QStringLiteral("attached"));
@@ -331,7 +338,7 @@ void BenchWindowTest::historyLoadsAnEntryIntoTheFormWithoutWriting()
         QTest::keyClick(dialog, Qt::Key_Return);
     });
     trigger(w, "actionHistory");
-    QCOMPARE(shown, (QStringList{QStringLiteral("SIM0001"), QStringLiteral("confirmed"), QStringLiteral("postamble")}));
+    QCOMPARE(shown, (QStringList{QStringLiteral("SIM0001"), QStringLiteral("confirmed"), QStringLiteral("Postamble")}));
     QCOMPARE(widget<QLineEdit>(w, "PostAmbleEdit")->text(), QStringLiteral("AB"));
     QVERIFY2(w.statusText().contains(QLatin1String("1 damaged line")), qPrintable(w.statusText()));
     QVERIFY(FaultCheck::nonReadFrames(model->framesReceived().mid(framesBefore)).isEmpty());

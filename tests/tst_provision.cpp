@@ -228,13 +228,16 @@ void ProvisionTest::diffListsWhatWouldChange_data()
     QTest::addColumn<QStringList>("lines");
     QTest::addColumn<int>("code");
     QTest::newRow("every field of the file") << settingsFile
-                                             << QStringList{"preamble: \"\" -> \"[ESC]X\"", "buzzer: true -> false",
-                                                            "outputLength: 16 -> 9"}
+                                             << QStringList{"Preamble: \"\" -> \"[ESC]X\"", "Buzzer Enable: true -> false",
+                                                            "Output length: 16 -> 9"}
                                              << 3;
     QTest::newRow("what it holds already") << QByteArray(R"({"buzzer": true, "outputStart": 0})") << QStringList()
                                            << 0;
     QTest::newRow("one of two") << QByteArray(R"({"keyboardCountry": "Italy", "postamble": ""})")
-                                << QStringList{"keyboardCountry: \"USA\" -> \"Italy\""} << 3;
+                                << QStringList{"KB Country: \"USA\" -> \"Italy\""} << 3;
+    // Named as the window labels it, its value 0..255 as in the window.
+    QTest::newRow("above 127") << QByteArray(R"({"outputLength": 200})") << QStringList{"Output length: 16 -> 200"}
+                               << 3;
     QTest::newRow("a bad field") << QByteArray(R"({"buzzer": 3})") << QStringList() << 2;
 }
 
@@ -376,7 +379,7 @@ void ProvisionTest::undoRestoresTheReader()
 
     const Outcome undo = tavrinctl(QStringList{"undo"} + port);
     QVERIFY2(undo.code == 0, qPrintable(undo.err));
-    QVERIFY(undo.out.contains("outputLength: 9 -> 16"));
+    QVERIFY(undo.out.contains("Output length: 9 -> 16"));
     QVERIFY2(describe(model->state()) == describe(before), qPrintable(describe(model->state())));
     QCOMPARE(model->settingsDoneCount(), 2);
 

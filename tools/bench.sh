@@ -16,7 +16,7 @@ need_packages "${base_packages[@]}" libxcb1-dev xvfb
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON >/dev/null
 cmake --build "$build" -j"$(nproc)" --target \
-    tavrin barewindow startupbench keycodebench pollbench hidreadbench hidwritebench serialreadbench
+    tavrin barewindow startupbench keycodebench pollbench hidreadbench hidwritebench serialreadbench applybench
 
 work=$(mktemp -d)
 xvfb=""
@@ -50,6 +50,7 @@ run startup env DISPLAY="$display" "$b/startupbench" "$build/tavrin" "$b/barewin
 run hidread env QT_QPA_PLATFORM=offscreen "$b/hidreadbench"
 run hidwrite env QT_QPA_PLATFORM=offscreen "$b/hidwritebench"
 run serialread "$b/serialreadbench"
+run apply env QT_QPA_PLATFORM=offscreen "$b/applybench"
 run poll env QT_QPA_PLATFORM=offscreen "$b/pollbench"
 run keycodes "$b/keycodebench"
 
@@ -65,7 +66,7 @@ fi
 echo "== $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, $(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -n1)"
 {
     echo "BENCH|what|figure|ratio|target|verdict"
-    for name in startup hidread hidwrite poll keycodes; do
+    for name in startup hidread hidwrite serialread apply poll keycodes; do
         grep '^BENCH|' "$work/$name.out" || true
     done
 } | cut -d'|' -f2- | column -t -s'|'

@@ -16,11 +16,12 @@ const char *const diffHelp =
     "Usage: tavrinctl diff [--port NAME | --device PATH] [--json] [--strict] FILE\n"
     "       tavrinctl diff FILE (--all | --device PATH... | --port NAME...) [--json] [--strict]\n"
     "Reads the reader and prints, one line per setting that writing FILE would\n"
-    "change, \"name: held -> would be\" (key codes as text, as in a settings file).\n"
+    "change, \"label: held -> would be\", the setting named as the window labels it\n"
+    "(key codes as text, as in a settings file).\n"
     "Sends nothing but the read. With --json, one JSON array of objects: field,\n"
-    "held, wouldBe.\n"
+    "held, wouldBe; field is the settings file's key.\n"
     "With --all (every USB reader attached) or several readers named, one line\n"
-    "per reader: \"reader path: name: held -> would be; ...\", \"nothing would\n"
+    "per reader: \"reader path: label: held -> would be; ...\", \"nothing would\n"
     "change\" or \"failed: why\"; with --json, one record per reader: reader, path,\n"
     "transport, changes (as above; null when it could not be read), error.\n"
     "A field the interface cannot carry (keyboardCountry over a serial port) is\n"
@@ -58,7 +59,7 @@ ReaderDiff diffOf(const ProvisionTarget &target, const SettingsPatch &patch)
         diff.changes->append(QJsonObject{{QStringLiteral("field"), c.name},
                                          {QStringLiteral("held"), now.value(c.name)},
                                          {QStringLiteral("wouldBe"), after.value(c.name)}});
-        diff.lines << QStringLiteral("%1: %2 -> %3").arg(c.name, fileText(now.value(c.name)), fileText(after.value(c.name)));
+        diff.lines << QStringLiteral("%1: %2 -> %3").arg(settingLabel(c.name), fileText(now.value(c.name)), fileText(after.value(c.name)));
     }
     return diff;
 }
@@ -135,7 +136,7 @@ int diffCommand(const Options &options, Io &io)
         io.out << QJsonDocument(list).toJson(QJsonDocument::Indented);
     } else {
         for (const SettingChange &c : changes)
-            io.out << c.name << ": " << fileText(now.value(c.name)) << " -> " << fileText(after.value(c.name)) << '\n';
+            io.out << settingLabel(c.name) << ": " << fileText(now.value(c.name)) << " -> " << fileText(after.value(c.name)) << '\n';
     }
     return changes.isEmpty() ? Success : WouldChange;
 }

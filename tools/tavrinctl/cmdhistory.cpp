@@ -91,7 +91,7 @@ int historyCommand(const Options &options, Io &io)
         QStringList changed;
         if (r.before && r.written) {
             for (const SettingChange &c : settingChanges(*r.before, *r.written))
-                changed << c.name;
+                changed << settingLabel(c.name);
         }
         io.out << r.time.toString(Qt::ISODate) << "  " << r.reader.id << "  " << r.path << "  "
                << resultText(r.result);

@@ -70,7 +70,7 @@ int undoOne(const Options &options, Session &session, const ProvisionRecord &ent
     const QJsonObject now = settingsToJson(current);
     const QJsonObject then = settingsToJson(settingsAfterWrite(current, *patch));
     for (const SettingChange &c : changes)
-        session.io.out << indent << "  " << c.name << ": " << fileText(now.value(c.name)) << " -> "
+        session.io.out << indent << "  " << settingLabel(c.name) << ": " << fileText(now.value(c.name)) << " -> "
                     << fileText(then.value(c.name)) << '\n';
     if (options.dryRun) {
         session.io.out << indent << "nothing was sent (--dry-run)\n";
