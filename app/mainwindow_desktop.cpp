@@ -7,6 +7,7 @@
 #include "app/statusmessages.h"
 #include "link/devicemonitor.h"
 #include "link/hiddevice.h"
+#include "link/safefile.h"
 #include "link/serialports.h"
 #include "settings/nametables.h"
 #include "settings/settingsfile.h"
@@ -22,7 +23,6 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QSaveFile>
 #include <QScreen>
 #include <QScrollArea>
 #include <QSettings>
@@ -49,11 +49,7 @@ QSettings remembered()
 
 bool writeFile(const QString &path, const QByteArray &bytes, QString *error)
 {
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
-        return true;
-    *error = file.errorString();
-    return false;
+    return SafeFile::replace(path, bytes, error);
 }
 
 // Runs a call the first time a widget takes the keyboard focus.

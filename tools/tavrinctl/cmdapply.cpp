@@ -17,7 +17,9 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <memory>
 
 #include <fcntl.h>
@@ -116,9 +118,14 @@ public:
     void add(const ProvisionRecord &record)
     {
         m_records.append(record);
-        if (m_log) {
-            m_log->write(QJsonDocument(record.toJson()).toJson(QJsonDocument::Compact) + '\n');
-            m_log->flush();
+        if (m_log && m_logError.isEmpty()) {
+            // Each line on disk as it comes: a log that silently stops is
+            // worse than none.
+            const QByteArray line = QJsonDocument(record.toJson()).toJson(QJsonDocument::Compact) + '\n';
+            if (m_log->write(line) != line.size() || !m_log->flush())
+                m_logError = m_log->errorString();
+            else if (::fsync(m_log->handle()) != 0)
+                m_logError = QString::fromLocal8Bit(strerror(errno));
         }
         if (m_options.json)
             return;
@@ -160,6 +167,9 @@ public:
             return r.result == ProvisionResult::Confirmed || r.result == ProvisionResult::AlreadySet
                 || (r.result == ProvisionResult::Unconfirmed && m_options.noVerify);
         });
+        if (!m_logError.isEmpty())
+            return complain(m_io.err, ReaderFailure,
+                            QStringLiteral("cannot write %1: %2").arg(shown(*m_options.log), m_logError));
         return allGood ? Success : ReaderFailure;
     }
 
@@ -167,6 +177,7 @@ private:
     const Options &m_options;
     Io &m_io;
     QFile *m_log;
+    QString m_logError;
     QList<ProvisionRecord> m_records;
 };
 

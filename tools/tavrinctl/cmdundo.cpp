@@ -26,7 +26,7 @@ int undoCommand(const Options &options, Io &io)
         return complain(io.err, UsageError, QStringLiteral("undo takes no FILE"));
     Session session(io);
     ReaderSettings current;
-    if (const int failed = session.openAndRead(options, current); failed != Success)
+    if (const int failed = session.openAndRead(options, current, true); failed != Success)
         return failed;
     const ProvisionRecord reader = session.record(current);
 

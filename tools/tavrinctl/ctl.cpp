@@ -157,7 +157,17 @@ int run(const QByteArrayList &arguments, QTextStream &out, QTextStream &err, QIO
     if (command->run == readCommand && !options.positional.isEmpty())
         return complain(err, UsageError, QStringLiteral("read takes no FILE"));
     Io io{out, err, in};
-    return command->run(options, io);
+    const int code = command->run(options, io);
+    // Output that never arrived is a failure, whatever the command did.
+    out.flush();
+    if (out.status() != QTextStream::Ok) {
+        const QIODevice *device = out.device();
+        const QString why = device && !device->errorString().isEmpty() && device->errorString() != QLatin1String("Unknown error")
+                                ? device->errorString()
+                                : QStringLiteral("the output could not be written");
+        return complain(err, ReaderFailure, QStringLiteral("cannot write the output: %1").arg(why));
+    }
+    return code;
 }
 
 int run(const QStringList &arguments, QTextStream &out, QTextStream &err, QIODevice &in)
