@@ -13,6 +13,7 @@
 #include "settings/settingsfile.h"
 
 #include "app/accessibility.h"
+#include "app/provisionwindow.h"
 
 #include <QCloseEvent>
 #include <QCompleter>
@@ -175,6 +176,11 @@ void MainWindow::showEvent(QShowEvent *event)
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    // Quit again while waiting for the bench: it is on its way.
+    if (quitWithBench && bench && bench->isVisible()) {
+        event->ignore();
+        return;
+    }
     if (askBeforeClosing && form.unwritten()
         && QMessageBox::question(this, QStringLiteral("Quit"),
                                  QStringLiteral("The settings in the form were not written to the reader. "
@@ -184,6 +190,28 @@ void MainWindow::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
+    // A bench left behind would keep the process running without this
+    // window; one with readers in hand must finish them first.
+    if (bench && bench->busy() > 0) {
+        if (askBeforeClosing
+            && QMessageBox::question(this, QStringLiteral("Quit"),
+                                     QStringLiteral("Provision Readers has %1 reader(s) in hand. Quit once they are "
+                                                    "done?")
+                                         .arg(bench->busy()),
+                                     QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+                != QMessageBox::Yes) {
+            event->ignore();
+            return;
+        }
+        quitWithBench = true;
+        showStatus(QStringLiteral("Quitting once the readers in hand are done."));
+        bench->close();
+        event->ignore();
+        return;
+    }
+    quitWithBench = true;
+    if (bench)
+        bench->close();
     QMainWindow::closeEvent(event);
 }
 

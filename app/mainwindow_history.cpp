@@ -329,6 +329,12 @@ ProvisionWindow *MainWindow::openProvisionWindow(const QString &settingsFile)
 
 void MainWindow::onBenchClosed()
 {
+    if (quitWithBench) {
+        // Once the bench is gone, so is this window, and with it the process.
+        if (isVisible())
+            QMetaObject::invokeMethod(this, &MainWindow::closeWithoutAsking, Qt::QueuedConnection);
+        return;
+    }
     ui->ConnectBut->setEnabled(true);
     if (deviceMonitor)
         connect(deviceMonitor, &DeviceMonitor::usbReaderAdded, this, &MainWindow::onUsbReaderAdded,

@@ -3,6 +3,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 
@@ -25,6 +26,7 @@ ReaderLock::ReaderLock(const ReaderIdentity &reader)
     // Only the user's own: another user's lock folder would let them hold
     // our readers.
     const QByteArray folderName = QFile::encodeName(where);
+    QDir().mkpath(QFileInfo(where).absolutePath());
     if (::mkdir(folderName.constData(), 0700) != 0 && errno != EEXIST)
         return;
     struct stat info {};
