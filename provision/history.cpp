@@ -289,7 +289,7 @@ bool History::trim(QString *error)
     bool written = out.open();
     QSet<QString> keptEntries;
     qint64 at = 0;
-    const bool read = written && eachLine(fd, [&](const QByteArray &bytes, Piece piece) {
+    const bool complete = written && eachLine(fd, [&](const QByteArray &bytes, Piece piece) {
         const qint64 lineStart = at;
         at += bytes.size() + (piece == Piece::Line || piece == Piece::LastPart ? 1 : 0);
         if (!written)
@@ -307,7 +307,7 @@ bool History::trim(QString *error)
         written = out.write(piece == Piece::Part ? bytes : bytes + '\n');
     }, &why);
     ::close(fd);
-    if (!read)
+    if (!complete)
         return failed(why.isEmpty() ? out.errorString() : why);
     if (!written || !out.commit())
         return failed(out.errorString());
@@ -325,7 +325,7 @@ History::Listing History::read() const
         return listing;
     }
     QList<ProvisionRecord> records;
-    const bool read = eachLine(fd, [&](const QByteArray &bytes, Piece piece) {
+    const bool complete = eachLine(fd, [&](const QByteArray &bytes, Piece piece) {
         if (piece == Piece::Part)
             return;
         if (piece != Piece::Line) {
@@ -340,7 +340,7 @@ History::Listing History::read() const
             ++listing.damagedLines;
     }, &why);
     ::close(fd);
-    if (!read)
+    if (!complete)
         listing.error = QStringLiteral("%1: %2").arg(m_path, why);
     listing.entries = merged(records);
     return listing;
