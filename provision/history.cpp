@@ -324,8 +324,22 @@ History::Listing History::read() const
             listing.error = QStringLiteral("%1: %2").arg(m_path, why);
         return listing;
     }
+    // A file far past the cap (a trim that could not run, a file from
+    // elsewhere) is read from where the cap would have left it: the listing
+    // stays as small as the file is meant to be, and the entries left out
+    // are those the next write's trim drops.
+    struct stat info {};
+    bool skipFirst = false;
+    if (::fstat(fd, &info) == 0 && info.st_size > 2 * m_maxBytes) {
+        skipFirst = ::lseek(fd, info.st_size - m_maxBytes, SEEK_SET) > 0;
+    }
     QList<ProvisionRecord> records;
     const bool complete = eachLine(fd, [&](const QByteArray &bytes, Piece piece) {
+        // The line the seek landed in the middle of.
+        if (skipFirst) {
+            skipFirst = piece == Piece::Part;
+            return;
+        }
         if (piece == Piece::Part)
             return;
         if (piece != Piece::Line) {

@@ -558,6 +558,11 @@ void ProvisionTest::twoWritersShareOneHistoryPastTheCap()
         for (qsizetype i = 0; i < kept.size(); ++i)
             QCOMPARE(kept[i], Each - kept.size() + i);
     }
+    // Read with a cap far below the file: only its newest part, whole lines.
+    const History::Listing tail = History(path, 500).read();
+    QCOMPARE(tail.damagedLines, 0);
+    QVERIFY(!tail.entries.isEmpty() && tail.entries.size() < listing.entries.size());
+    QCOMPARE(tail.entries.last().entryId, listing.entries.last().entryId);
 }
 
 void ProvisionTest::aHistoryThatIsNoRegularFileIsRefused_data()
