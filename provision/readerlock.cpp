@@ -55,9 +55,16 @@ ReaderLock::ReaderLock(const ReaderIdentity &reader)
         m_fd = -1;
         return;
     }
-    char text[32] = {};
-    const ssize_t n = ::pread(m_fd, text, sizeof text - 1, 0);
-    const qint64 holder = n > 0 ? QByteArray(text, int(n)).trimmed().toLongLong() : 0;
+    // The holder writes its PID just after it takes the lock: a moment's
+    // wait for it.
+    qint64 holder = 0;
+    for (int attempt = 0; attempt < 20 && holder <= 0; ++attempt) {
+        char text[32] = {};
+        const ssize_t n = ::pread(m_fd, text, sizeof text - 1, 0);
+        holder = n > 0 ? QByteArray(text, int(n)).trimmed().toLongLong() : 0;
+        if (holder <= 0)
+            ::usleep(5000);
+    }
     ::close(m_fd);
     m_fd = -1;
     m_busy = true;
