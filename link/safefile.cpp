@@ -7,7 +7,6 @@
 #include <QSaveFile>
 #else
 #include <cerrno>
-#include <climits>
 #include <cstdlib> // realpath
 #include <cstring>
 #include <fcntl.h>
@@ -123,9 +122,10 @@ bool SafeFile::open()
     if (exists && S_ISLNK(info.st_mode)) {
         if (m_links == RefuseLinks)
             return fail(QStringLiteral("it is a symbolic link"));
-        char resolved[PATH_MAX];
-        if (::realpath(m_path.constData(), resolved))
+        if (char *resolved = ::realpath(m_path.constData(), nullptr)) {
             m_target = resolved;
+            std::free(resolved);
+        }
     }
     struct stat old {};
     const bool replacing = ::stat(m_target.constData(), &old) == 0;

@@ -43,5 +43,7 @@ private:
     Links m_links;
     int m_fd = -1;
     QString m_error;
-    QByteArray m_buffer; // Windows only
+#ifdef Q_OS_WIN
+    QByteArray m_buffer;
+#endif
 };
