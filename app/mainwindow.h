@@ -177,6 +177,9 @@ private:
     QPointer<ProvisionWindow> bench;
     // Whether a connection was open when the bench took over.
     bool reconnectAfterBench = false;
+    // Quit was chosen while the bench had readers in hand: the window ends
+    // when the bench does, and connects nothing again.
+    bool quitWithBench = false;
 
     Ui::MainWindow *ui;
     SettingsForm form;

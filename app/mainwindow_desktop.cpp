@@ -7,10 +7,12 @@
 #include "app/statusmessages.h"
 #include "link/devicemonitor.h"
 #include "link/hiddevice.h"
+#include "link/safefile.h"
 #include "link/serialports.h"
 #include "settings/settingsfile.h"
 
 #include "app/accessibility.h"
+#include "app/provisionwindow.h"
 #include "app/screenfit.h"
 #include "app/statusline.h"
 
@@ -24,7 +26,6 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QSaveFile>
 #include <QScreen>
 #include <QScrollArea>
 #include <QSettings>
@@ -51,11 +52,7 @@ QSettings remembered()
 
 bool writeFile(const QString &path, const QByteArray &bytes, QString *error)
 {
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
-        return true;
-    *error = file.errorString();
-    return false;
+    return SafeFile::replace(path, bytes, error);
 }
 
 // Runs a call the first time a widget takes the keyboard focus.
@@ -176,6 +173,11 @@ void MainWindow::showEvent(QShowEvent *event)
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    // Quit again while waiting for the bench: it is on its way.
+    if (quitWithBench && bench && bench->isVisible()) {
+        event->ignore();
+        return;
+    }
     if (askBeforeClosing && form.unwritten()
         && QMessageBox::question(this, QStringLiteral("Quit"),
                                  QStringLiteral("The settings in the form were not written to the reader. "
@@ -185,6 +187,28 @@ void MainWindow::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
+    // A bench left behind would keep the process running without this
+    // window; one with readers in hand must finish them first.
+    if (bench && bench->busy() > 0) {
+        if (askBeforeClosing
+            && QMessageBox::question(this, QStringLiteral("Quit"),
+                                     QStringLiteral("Provision Readers has %1 reader(s) in hand. Quit once they are "
+                                                    "done?")
+                                         .arg(bench->busy()),
+                                     QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+                != QMessageBox::Yes) {
+            event->ignore();
+            return;
+        }
+        quitWithBench = true;
+        showStatus(QStringLiteral("Quitting once the readers in hand are done."));
+        bench->close();
+        event->ignore();
+        return;
+    }
+    quitWithBench = true;
+    if (bench)
+        bench->close();
     QMainWindow::closeEvent(event);
 }
 

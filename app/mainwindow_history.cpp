@@ -11,6 +11,7 @@
 #include "link/devicemonitor.h"
 #include "provision/history.h"
 #include "provision/provisionjob.h"
+#include "provision/readerlock.h"
 #include "settings/settingsfile.h"
 #include "settings/settingsread.h"
 #include "settings/settingsverify.h"
@@ -78,6 +79,11 @@ bool isReadBackReason(const QString &reason)
 void MainWindow::writeWithSnapshot(const SettingsWriteRequest &request)
 {
     ReaderLink &link = *readerLink;
+    const ReaderLock lock(connectedIdentity());
+    if (!lock.held()) {
+        showStatus(QStringLiteral("Nothing was written: %1.").arg(lock.refusal()));
+        return;
+    }
     QString why;
     std::optional<ReaderSettings> held = SettingsRead::everySetting(link, &why);
     // A connection lost in the read has been shown as gone.
@@ -90,10 +96,15 @@ void MainWindow::writeWithSnapshot(const SettingsWriteRequest &request)
         showStatus(QStringLiteral("Nothing was written: the reader could not be read (%1).").arg(why), true);
         return;
     }
+    // The form has no boxes for the flag bits without a name: they stay as
+    // the reader holds them.
+    SettingsWriteRequest carried = request;
+    if (held && held->flags)
+        carried.flags = quint8((carried.flags & ~UnnamedFlagBits) | (*held->flags & UnnamedFlagBits));
     ProvisionRecord record;
-    if (!windowWrite(held, why, request, &record))
+    if (!windowWrite(held, why, carried, &record))
         return;
-    showWriteOutcome(record, request, true);
+    showWriteOutcome(record, carried, true);
 }
 
 bool MainWindow::windowWrite(const std::optional<ReaderSettings> &held, const QString &unreadable,
@@ -230,6 +241,11 @@ void MainWindow::undoLastWrite()
         return;
     }
 
+    const ReaderLock lock(reader);
+    if (!lock.held()) {
+        QMessageBox::warning(this, UndoTitle, QStringLiteral("%1: nothing was written.").arg(lock.refusal()));
+        return;
+    }
     QString why;
     const std::optional<ReaderSettings> held = SettingsRead::everySetting(link, &why);
     if (!link.isOpen())
@@ -342,6 +358,12 @@ ProvisionWindow *MainWindow::openProvisionWindow(const QString &settingsFile)
 
 void MainWindow::onBenchClosed()
 {
+    if (quitWithBench) {
+        // Once the bench is gone, so is this window, and with it the process.
+        if (isVisible())
+            QMetaObject::invokeMethod(this, &MainWindow::closeWithoutAsking, Qt::QueuedConnection);
+        return;
+    }
     ui->ConnectBut->setEnabled(true);
     if (deviceMonitor)
         connect(deviceMonitor, &DeviceMonitor::usbReaderAdded, this, &MainWindow::onUsbReaderAdded,

@@ -91,9 +91,11 @@ void MainWindow::FWUpdateClick()
     const ReaderLink::Transport transport = readerLink->transport();
     if (!confirmFirmwareUpdate(program) || readerLink->transport() != transport)
         return;
-    if (!Maintenance::enterProgrammingMode(*readerLink)) {
+    QString why;
+    if (!Maintenance::enterProgrammingMode(*readerLink, &why)) {
         tellUser(QStringLiteral("ISP Mode"),
-                 QStringLiteral("Can't send ISP mode command to device, please check your iButton device!!"));
+                 QStringLiteral("Can't send ISP mode command to device, please check your iButton device!!")
+                     + (why.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(why)));
         return;
     }
 

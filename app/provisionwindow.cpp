@@ -4,6 +4,7 @@
 #include "app/screenfit.h"
 
 #include "link/devicemonitor.h"
+#include "link/safefile.h"
 #include "provision/history.h"
 
 #include <QAccessible>
@@ -22,7 +23,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSaveFile>
 #include <QShortcut>
 #include <QStyle>
 #include <QTableWidget>
@@ -516,12 +516,7 @@ bool ProvisionWindow::saveReportTo(const QString &path, QString *error)
     QByteArray lines;
     for (const ProvisionRecord &r : records())
         lines += QJsonDocument(r.toJson()).toJson(QJsonDocument::Compact) + '\n';
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(lines) == lines.size() && file.commit())
-        return true;
-    if (error)
-        *error = file.errorString();
-    return false;
+    return SafeFile::replace(path, lines, error);
 }
 
 void ProvisionWindow::chooseAndSaveReport()

@@ -22,15 +22,18 @@ bool switchInterface(ReaderLink &link)
     return true;
 }
 
-bool enterProgrammingMode(ReaderLink &link)
+bool enterProgrammingMode(ReaderLink &link, QString *why)
 {
     const QByteArray frame = guardedFrame(CmdIspMode);
     if (link.transport() == ReaderLink::Transport::Serial) {
         qCDebug(lcMaintenance, "serial_buf: %x %x", unsigned(quint8(frame[4])), unsigned(quint8(frame[5])));
-        // The port is closed next; the frame must be on the line by then.
-        if (link.send(frame))
-            link.drain();
-        return true;
+        // The port is closed next; the frame must be on the line by then. A
+        // reader that never got it is not waiting for the writer.
+        if (link.send(frame) && link.drain())
+            return true;
+        if (why)
+            *why = link.errorString();
+        return false;
     }
     for (int attempt = 0; attempt < IspWriteAttempts; ++attempt) {
         if (link.send(frame))

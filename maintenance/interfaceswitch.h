@@ -1,5 +1,6 @@
 #pragma once
 
+class QString;
 class ReaderLink;
 
 // The two commands that hand the reader over to something else: its other
@@ -12,8 +13,9 @@ namespace Maintenance {
 bool switchInterface(ReaderLink &link);
 
 // Tells the reader to enter its programming mode: up to three writes over
-// USB; over serial one write, traced "serial_buf: aa 55", whose outcome the
-// port does not tell. False when no USB write went out.
-bool enterProgrammingMode(ReaderLink &link);
+// USB; over serial one write, traced "serial_buf: aa 55", drained onto the
+// line. False when no USB write went out, or the serial write or its drain
+// failed: then the port's words in *why.
+bool enterProgrammingMode(ReaderLink &link, QString *why = nullptr);
 
 } // namespace Maintenance

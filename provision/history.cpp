@@ -1,5 +1,7 @@
 #include "history.h"
 
+#include "link/safefile.h"
+
 #include <QByteArrayList>
 #include <QDir>
 #include <QFile>
@@ -8,51 +10,146 @@
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QMutexLocker>
-#include <QSaveFile>
 #include <QSet>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-// The records of the file, one per line, in the order they were written;
-// damaged ones counted instead.
-struct Lines
+// A line longer than this is damage: it is never held whole.
+constexpr qsizetype LongestLine = 1024 * 1024;
+
+std::optional<ProvisionRecord> recordOf(const QByteArray &line)
 {
-    QList<ProvisionRecord> records;
-    QByteArrayList raw; // each record's line as it stands in the file
-    int damaged = 0;
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(line, &error);
+    return doc.isObject() ? ProvisionRecord::fromJson(doc.object()) : std::nullopt;
+}
+
+QString systemError(int error = errno)
+{
+    return QString::fromLocal8Bit(strerror(error));
+}
+
+// The history opened without following a symbolic link and without waiting
+// on a FIFO: anything but a regular file is refused, with the reason. -1
+// and *error empty when there is nothing at path.
+int openHistory(const QString &path, int flags, QString *error)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat info {};
+    if (::lstat(name.constData(), &info) == 0) {
+        if (S_ISLNK(info.st_mode)) {
+            *error = QStringLiteral("it is a symbolic link; the history is kept only in a regular file");
+            return -1;
+        }
+        if (!S_ISREG(info.st_mode)) {
+            *error = QStringLiteral("it is not a regular file");
+            return -1;
+        }
+    }
+    const int fd = ::open(name.constData(), flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        *error = errno == ENOENT ? QString() : systemError();
+        return -1;
+    }
+    // Swapped for something else since the look above.
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        *error = QStringLiteral("it is not a regular file");
+        return -1;
+    }
+    return fd;
+}
+
+// Every process that appends to or trims the history holds this: a lock
+// file beside it, so that the trim's rename never loses a line another
+// process appended.
+class HistoryLock
+{
+public:
+    explicit HistoryLock(const QString &path)
+    {
+        m_fd = ::open(QFile::encodeName(path + QStringLiteral(".lock")).constData(),
+                      O_RDWR | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
+        if (m_fd < 0) {
+            m_error = systemError();
+            return;
+        }
+        while (::flock(m_fd, LOCK_EX) != 0) {
+            if (errno != EINTR) {
+                m_error = systemError();
+                ::close(m_fd);
+                m_fd = -1;
+                return;
+            }
+        }
+    }
+    ~HistoryLock()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    HistoryLock(const HistoryLock &) = delete;
+    HistoryLock &operator=(const HistoryLock &) = delete;
+    bool held() const { return m_fd >= 0; }
+    QString errorString() const { return m_error; }
+
+private:
+    int m_fd = -1;
+    QString m_error;
 };
 
-Lines parse(const QByteArray &content)
+// What eachLine hands over.
+enum class Piece {
+    Line,     // a whole line, its newline cut off
+    Part,     // a piece of a line too long to hold, more to come
+    LastPart, // its last piece; a newline follows in the file
+    Torn,     // what follows the last newline: a line never finished
+};
+
+// Streams the file at fd line by line in bounded memory. False, and why in
+// *error, when reading fails.
+bool eachLine(int fd, const std::function<void(const QByteArray &, Piece)> &each, QString *error)
 {
-    Lines lines;
-    QByteArrayList all = content.split('\n');
-    // The piece after the last newline: empty, or a line the writer never
-    // finished.
-    const QByteArray tail = all.takeLast();
-    if (!tail.trimmed().isEmpty())
-        ++lines.damaged;
-    for (const QByteArray &line : all) {
-        if (line.trimmed().isEmpty())
+    QByteArray pending;
+    bool inLongLine = false;
+    QByteArray chunk(64 * 1024, Qt::Uninitialized);
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk.data(), static_cast<size_t>(chunk.size()));
+        if (n < 0 && errno == EINTR)
             continue;
-        QJsonParseError error;
-        const QJsonDocument doc = QJsonDocument::fromJson(line, &error);
-        const std::optional<ProvisionRecord> record =
-            doc.isObject() ? ProvisionRecord::fromJson(doc.object()) : std::nullopt;
-        if (!record) {
-            ++lines.damaged;
-            continue;
+        if (n < 0) {
+            *error = systemError();
+            return false;
         }
-        lines.records.append(*record);
-        lines.raw.append(line);
+        if (n == 0)
+            break;
+        pending.append(chunk.constData(), n);
+        qsizetype from = 0;
+        for (qsizetype newline = pending.indexOf('\n'); newline >= 0; newline = pending.indexOf('\n', from)) {
+            each(pending.mid(from, newline - from), inLongLine ? Piece::LastPart : Piece::Line);
+            inLongLine = false;
+            from = newline + 1;
+        }
+        pending.remove(0, from);
+        if (pending.size() > LongestLine) {
+            each(pending, Piece::Part);
+            pending.clear();
+            inLongLine = true;
+        }
     }
-    return lines;
+    if (!pending.isEmpty() || inLongLine)
+        each(pending, inLongLine ? Piece::LastPart : Piece::Torn);
+    return true;
 }
 
 // The lines of one write merged: the first line's reader and before, the
@@ -78,16 +175,6 @@ QList<ProvisionRecord> merged(const QList<ProvisionRecord> &records)
             entry.before = r.before;
     }
     return entries;
-}
-
-bool syncFolder(const QString &folder)
-{
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool synced = ::fsync(fd) == 0;
-    ::close(fd);
-    return synced;
 }
 
 } // namespace
@@ -116,100 +203,166 @@ bool History::append(const ProvisionRecord &record, QString *error)
     };
     QByteArray line = QJsonDocument(record.toJson()).toJson(QJsonDocument::Compact) + '\n';
     const QFileInfo info(m_path);
-    QFile file(m_path);
+    int fd = -1;
     bool created = false;
     {
         const QMutexLocker locked(&m_mutex);
         if (!QDir().mkpath(info.absolutePath()))
             return failed(QStringLiteral("cannot make the folder %1").arg(info.absolutePath()));
+        const HistoryLock lock(m_path);
+        if (!lock.held())
+            return failed(lock.errorString());
+        QString why;
         created = !info.exists();
-        if (!file.open(QIODevice::ReadWrite | QIODevice::Append))
-            return failed(file.errorString());
+        fd = openHistory(m_path, O_RDWR | O_APPEND | O_CREAT, &why);
+        if (fd < 0)
+            return failed(why.isEmpty() ? QStringLiteral("cannot create it") : why);
         // A line torn by a crash stays damaged, but must not swallow this one.
-        if (file.size() > 0) {
-            char last = '\n';
-            if (file.seek(file.size() - 1) && file.getChar(&last) && last != '\n')
-                line.prepend('\n');
+        char last = '\n';
+        const off_t end = ::lseek(fd, 0, SEEK_END);
+        if (end > 0 && ::pread(fd, &last, 1, end - 1) == 1 && last != '\n')
+            line.prepend('\n');
+        const ssize_t n = ::write(fd, line.constData(), static_cast<size_t>(line.size()));
+        if (n != line.size()) {
+            const int writeError = n < 0 ? errno : ENOSPC;
+            // A line cut short is damage the next line must not join.
+            if (n > 0 && ::ftruncate(fd, end) != 0)
+                static_cast<void>(::write(fd, "\n", 1));
+            ::close(fd);
+            return failed(systemError(writeError));
         }
-        if (file.write(line) != line.size() || !file.flush())
-            return failed(file.errorString());
     }
     // Each writer waits for its own line to reach the disk; the others need
-    // not wait in line behind it (the file system joins their syncs).
-    if (::fsync(file.handle()) != 0)
-        return failed(QString::fromLocal8Bit(strerror(errno)));
-    const qint64 size = file.size();
-    file.close();
-    if (created && !syncFolder(info.absolutePath()))
-        return failed(QStringLiteral("the folder could not be synced"));
+    // not wait in line behind it (the file system joins their syncs). A trim
+    // in between has synced its copy of the line before its rename.
+    const bool synced = ::fsync(fd) == 0;
+    const int syncError = errno;
+    struct stat stats {};
+    const qint64 size = ::fstat(fd, &stats) == 0 ? stats.st_size : 0;
+    ::close(fd);
+    if (!synced)
+        return failed(systemError(syncError));
+    if (created) {
+        const int folder = ::open(QFile::encodeName(info.absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const bool folderSynced = folder >= 0 && ::fsync(folder) == 0;
+        if (folder >= 0)
+            ::close(folder);
+        if (!folderSynced)
+            return failed(QStringLiteral("the folder could not be synced"));
+    }
     if (size <= m_maxBytes)
         return true;
+    // The line is in; a trim that fails is tried again at the next append,
+    // and stops no write.
     const QMutexLocker locked(&m_mutex);
-    return trim(error);
+    QString why;
+    if (!trim(&why))
+        qWarning("%s", qPrintable(QStringLiteral("The history could not be trimmed (%1).").arg(why)));
+    return true;
 }
 
 bool History::trim(QString *error)
 {
-    QFile file(m_path);
-    if (!file.open(QIODevice::ReadOnly))
-        return true; // the next append says why
-    const Lines lines = parse(file.readAll());
-    file.close();
-
-    // Whole entries go, oldest first, until what is kept fits in three
-    // quarters of the cap: the file is then not rewritten at every append.
-    QHash<QString, qint64> entryBytes;
-    QStringList order;
-    for (qsizetype i = 0; i < lines.records.size(); ++i) {
-        const QString &id = lines.records[i].entryId;
-        if (!entryBytes.contains(id))
-            order.append(id);
-        entryBytes[id] += lines.raw[i].size() + 1;
-    }
-    qint64 kept = 0;
-    for (const qint64 bytes : entryBytes)
-        kept += bytes;
-    QSet<QString> dropped;
-    const qint64 goal = m_maxBytes / 4 * 3;
-    // The newest entry stays whatever its size: it is the one just written.
-    for (qsizetype i = 0; i + 1 < order.size() && kept > goal; ++i) {
-        dropped.insert(order[i]);
-        kept -= entryBytes.value(order[i]);
-    }
-
-    QSaveFile out(m_path);
-    if (!out.open(QIODevice::WriteOnly)) {
+    const auto failed = [&](const QString &why) {
         if (error)
-            *error = QStringLiteral("%1: %2").arg(m_path, out.errorString());
+            *error = QStringLiteral("%1: %2").arg(m_path, why);
         return false;
+    };
+    const HistoryLock lock(m_path);
+    if (!lock.held())
+        return failed(lock.errorString());
+    // Read again under the lock: another process may have appended, or
+    // trimmed already.
+    QString why;
+    const int fd = openHistory(m_path, O_RDONLY, &why);
+    if (fd < 0)
+        return why.isEmpty() || failed(why);
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || info.st_size <= m_maxBytes) {
+        ::close(fd);
+        return true;
     }
-    for (qsizetype i = 0; i < lines.records.size(); ++i) {
-        if (!dropped.contains(lines.records[i].entryId))
-            out.write(lines.raw[i] + '\n');
-    }
-    if (!out.commit()) {
-        if (error)
-            *error = QStringLiteral("%1: %2").arg(m_path, out.errorString());
-        return false;
-    }
+    // Whole entries go, oldest first: those that began before the last
+    // three quarters of the cap (the file is then not rewritten at every
+    // append), with their later lines. Lines that are no record stay: what
+    // they held is not this program's to throw away.
+    const qint64 cut = info.st_size - m_maxBytes / 4 * 3;
+    SafeFile out(m_path, SafeFile::RefuseLinks);
+    bool written = out.open();
+    QSet<QString> keptEntries;
+    qint64 at = 0;
+    const bool complete = written && eachLine(fd, [&](const QByteArray &bytes, Piece piece) {
+        const qint64 lineStart = at;
+        at += bytes.size() + (piece == Piece::Line || piece == Piece::LastPart ? 1 : 0);
+        if (!written)
+            return;
+        if (piece == Piece::Line) {
+            if (const std::optional<ProvisionRecord> record = recordOf(bytes)) {
+                if (lineStart >= cut)
+                    keptEntries.insert(record->entryId);
+                if (!keptEntries.contains(record->entryId))
+                    return;
+            } else if (bytes.trimmed().isEmpty()) {
+                return;
+            }
+        }
+        written = out.write(piece == Piece::Part ? bytes : bytes + '\n');
+    }, &why);
+    ::close(fd);
+    if (!complete)
+        return failed(why.isEmpty() ? out.errorString() : why);
+    if (!written || !out.commit())
+        return failed(out.errorString());
     return true;
 }
 
 History::Listing History::read() const
 {
-    const QMutexLocker locked(&m_mutex);
     Listing listing;
-    QFile file(m_path);
-    if (!file.exists())
-        return listing;
-    if (!file.open(QIODevice::ReadOnly)) {
-        listing.reason = file.errorString();
-        listing.error = QStringLiteral("%1: %2").arg(m_path, listing.reason);
+    QString why;
+    const int fd = openHistory(m_path, O_RDONLY, &why);
+    if (fd < 0) {
+        if (!why.isEmpty()) {
+            listing.reason = why;
+            listing.error = QStringLiteral("%1: %2").arg(m_path, why);
+        }
         return listing;
     }
-    const Lines lines = parse(file.readAll());
-    listing.entries = merged(lines.records);
-    listing.damagedLines = lines.damaged;
+    // A file far past the cap (a trim that could not run, a file from
+    // elsewhere) is read from where the cap would have left it: the listing
+    // stays as small as the file is meant to be, and the entries left out
+    // are those the next write's trim drops.
+    struct stat info {};
+    bool skipFirst = false;
+    if (::fstat(fd, &info) == 0 && info.st_size > 2 * m_maxBytes) {
+        skipFirst = ::lseek(fd, info.st_size - m_maxBytes, SEEK_SET) > 0;
+    }
+    QList<ProvisionRecord> records;
+    const bool complete = eachLine(fd, [&](const QByteArray &bytes, Piece piece) {
+        // The line the seek landed in the middle of.
+        if (skipFirst) {
+            skipFirst = piece == Piece::Part;
+            return;
+        }
+        if (piece == Piece::Part)
+            return;
+        if (piece != Piece::Line) {
+            ++listing.damagedLines;
+            return;
+        }
+        if (bytes.trimmed().isEmpty())
+            return;
+        if (std::optional<ProvisionRecord> record = recordOf(bytes))
+            records.append(std::move(*record));
+        else
+            ++listing.damagedLines;
+    }, &why);
+    ::close(fd);
+    if (!complete) {
+        listing.reason = why;
+        listing.error = QStringLiteral("%1: %2").arg(m_path, why);
+    }
+    listing.entries = merged(records);
     return listing;
 }
 

@@ -49,7 +49,10 @@ public:
 
     // Appends record as one line, flushed and fsync'ed before it returns;
     // makes the folder when missing. False with the system's words in
-    // *error when the line may not be on disk. Safe from several threads.
+    // *error when the line may not be on disk, or the file is a symbolic
+    // link or no regular file. Safe from several threads and processes:
+    // appends and the trim take one lock, a file beside the history. A trim
+    // that fails is tried again at the next append and fails no append.
     bool append(const ProvisionRecord &record, QString *error = nullptr);
 
     struct Listing
@@ -65,6 +68,8 @@ public:
         QString error;
         QString reason;
     };
+    // Streams the file; one far past the cap is read from where the cap
+    // would have left it, so that no file makes the listing outgrow it.
     Listing read() const;
 
     // The entry an undo of that reader takes (entryToUndo); nothing, and
@@ -79,8 +84,9 @@ public:
     static QString runNamed(const QList<ProvisionRecord> &entries, const QString &prefix = QString());
 
 private:
-    // Rewrites the file without its oldest entries, through a temporary
-    // file renamed over it, when it has grown past MaxBytes.
+    // Rewrites the file without its oldest entries (lines that are no
+    // record stay), through a temporary file renamed over it, when it has
+    // grown past MaxBytes; read again under the lock.
     bool trim(QString *error);
 
     QString m_path;

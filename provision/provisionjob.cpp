@@ -3,6 +3,7 @@
 #include "link/hiddevice.h"
 #include "link/platform.h"
 #include "provision/history.h"
+#include "provision/readerlock.h"
 #include "settings/settingsread.h"
 #include "settings/settingsverify.h"
 
@@ -17,7 +18,7 @@ namespace {
 // them; "firmware" is the reader's, never written.
 const char *const fieldOrder[] = {
     "preamble",   "postamble", "removeData",  "preambleEnabled", "postambleEnabled", "removeDataEnabled",
-    "autoReport", "buzzer",    "outputStart", "outputLength",    "keyboardCountry",
+    "autoReport", "buzzer",    "outputStart", "outputLength",    "keyboardCountry", "unnamedFlags",
 };
 
 QString valueText(const QJsonValue &value)
@@ -62,8 +63,10 @@ QList<SettingChange> settingChanges(const QJsonObject &held, const QJsonObject &
     QList<SettingChange> changes;
     for (const char *field : fieldOrder) {
         const QString name = QLatin1String(field);
-        const QJsonValue a = held.value(name);
-        const QJsonValue b = wouldBe.value(name);
+        // Unnamed flag bits are written only when set.
+        const QJsonValue none = name == QLatin1String("unnamedFlags") ? QJsonValue(0) : QJsonValue();
+        const QJsonValue a = held.value(name).isUndefined() ? none : held.value(name);
+        const QJsonValue b = wouldBe.value(name).isUndefined() ? none : wouldBe.value(name);
         if (a != b)
             changes.append({name, valueText(a), valueText(b)});
     }
@@ -224,6 +227,13 @@ ProvisionRecord provisionReader(const ProvisionTarget &target, const SettingsPat
                   : target.identity.typed.isEmpty()                 ? target.identity.id
                                                                     : target.identity.typed;
 
+    // Held until the read-back: no other process's frames in between.
+    const ReaderLock lock(target.identity);
+    if (!lock.held()) {
+        record = failedRecord(record, lock.refusal());
+        note(options, record);
+        return record;
+    }
     ReaderLink link;
     if (!link.open(target.transport, target.where)) {
         record = failedRecord(record, QStringLiteral("cannot open %1: %2").arg(record.path, link.errorString()));

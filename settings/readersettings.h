@@ -18,6 +18,9 @@ constexpr quint8 PreAmbleEnable = 0x04;
 constexpr quint8 IdCodeAutoReport = 0x08;
 constexpr quint8 BuzzerEnable = 0x10;
 } // namespace SettingsFlag
+// The flags byte's bits without a name: carried through writes as the reader
+// holds them.
+constexpr quint8 UnnamedFlagBits = 0xE0;
 
 // How the values were read decides how they are shown: the transports
 // differ in the version text, the key-code text and the sign of the outputs.

@@ -83,10 +83,14 @@ QJsonObject settingsToJson(const ReaderSettings &settings)
         if ((settings.*f.value))
             json.insert(QLatin1String(f.name), int(*(settings.*f.value)));
     }
+    // Bits and countries this program has no name for are kept as numbers:
+    // a backup or an undo gives the reader back the very bytes it held.
+    if (settings.flags && (*settings.flags & UnnamedFlagBits))
+        json.insert(QStringLiteral("unnamedFlags"), int(*settings.flags & UnnamedFlagBits));
     if (settings.kbCountry) {
         const int index = *settings.kbCountry;
         json.insert(QStringLiteral("keyboardCountry"),
-                    index < KbCountryNames.size() ? QJsonValue(KbCountryNames.at(index)) : QJsonValue());
+                    index < KbCountryNames.size() ? QJsonValue(KbCountryNames.at(index)) : QJsonValue(index));
     }
     return json;
 }
@@ -360,16 +364,30 @@ std::optional<SettingsPatch> parseSettingsPatch(const QByteArray &json, WriteTra
         if (key == QLatin1String("keyboardCountry")) {
             known = true;
             if (value.isNull())
-                continue; // a read of an unknown country: keep it
-            const int index = int(KbCountryNames.indexOf(value.toString()));
-            if (!value.isString() || index < 0)
-                problems << QStringLiteral("\"keyboardCountry\" must be one of %1")
+                continue; // an older read of an unknown country: keep it
+            // A number is a country byte without a name, as a read gives it;
+            // the form has no place for one.
+            const bool number = value.isDouble() && value.toDouble() == value.toInt() && value.toInt() >= 0
+                && value.toInt() <= 255;
+            if (number && !forWrite && value.toInt() >= KbCountryNames.size())
+                continue;
+            const int index = number ? value.toInt() : int(KbCountryNames.indexOf(value.toString()));
+            if (!number && (!value.isString() || index < 0))
+                problems << QStringLiteral("\"keyboardCountry\" must be one of %1, or a number from 0 to 255")
                                 .arg(KbCountryNames.join(QStringLiteral(", ")));
             else if (strict && transport == WriteTransport::Serial)
                 problems << QStringLiteral("\"keyboardCountry\" cannot be written over a serial port; "
                                            "leave it out or write over USB");
             else
                 patch.keyboardCountry = index;
+        }
+        if (key == QLatin1String("unnamedFlags")) {
+            known = true;
+            const int bits = value.toInt(-1);
+            if (!value.isDouble() || value.toDouble() != bits || bits < 0 || (bits & ~UnnamedFlagBits) != 0)
+                problems << QStringLiteral("\"unnamedFlags\" must be a number made of the bits 32, 64 and 128");
+            else
+                patch.unnamedFlags = bits;
         }
         if (!known)
             problems << QStringLiteral("unknown field %1").arg(quotedForMessage(key));
@@ -428,7 +446,9 @@ SettingsWriteRequest mergedWriteRequest(const ReaderSettings &current, const Set
         if ((patch.*f.member))
             flags = *(patch.*f.member) ? quint8(flags | f.bit) : quint8(flags & ~f.bit);
     }
-    request.flags = flags & 0x1F;
+    if (patch.unnamedFlags)
+        flags = quint8((flags & ~UnnamedFlagBits) | *patch.unnamedFlags);
+    request.flags = flags;
 
     const auto number = [](const std::optional<int> &wanted, const std::optional<quint8> &now) {
         return QString::number(wanted ? *wanted : int(now.value_or(0)));

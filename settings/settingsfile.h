@@ -15,7 +15,9 @@
 //   firmware, preamble, postamble, removeData (texts in the window's bracket
 //   notation), preambleEnabled, postambleEnabled, removeDataEnabled,
 //   autoReport, buzzer (booleans), outputStart, outputLength (0..255),
-//   keyboardCountry ("USA", "U.K", "French", "German", "Italy"; USB only).
+//   keyboardCountry ("USA", "U.K", "French", "German", "Italy", or the byte
+//   as a number when it is none of them; USB only), unnamedFlags (the flags
+//   byte's bits 5..7, which the program has no name for; only when set).
 
 // Settings as JSON. Key-code texts are those the window shows, except for
 // codes that text would change on the way back (see roundTripKeyCodesText).
@@ -32,6 +34,7 @@ struct SettingsPatch
     std::optional<bool> removeDataEnabled, postambleEnabled, preambleEnabled, autoReport, buzzer;
     std::optional<int> outputStart, outputLength;
     std::optional<int> keyboardCountry;
+    std::optional<int> unnamedFlags; // bits 5..7 of the flags byte
     std::optional<QString> preamble, postamble, removeData;
 };
 

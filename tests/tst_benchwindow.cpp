@@ -75,6 +75,7 @@ private slots:
     void unwrittenEditsAreReplacedOnlyWhenTheUserSaysSo_data();
     void unwrittenEditsAreReplacedOnlyWhenTheUserSaysSo();
     void ownBoxesAndTheStatusBarSayWhatTheyMean();
+    void quitWhileTheBenchWorksWaitsAndEnds();
 
 private:
     int addReader(bool plugged);
@@ -192,6 +193,33 @@ void BenchWindowTest::benchTakesPluggedReadersAndWaitsWithAttachedOnes()
     QTRY_VERIFY(!w.provisionWindow());
     QVERIFY(w.link().isOpen());
     QCOMPARE(boxes->texts(), QStringList{ReadOk});
+}
+
+void BenchWindowTest::quitWhileTheBenchWorksWaitsAndEnds()
+{
+    FakeHid::attach(model.get());
+    MainWindow w;
+    w.show();
+    QVERIFY(connectOverUsb(w));
+    ProvisionWindow *bench = w.openProvisionWindow(writeSettings(R"({"outputLength": 9})"));
+    model->setReplyLatencyMs(40);
+    bench->findChild<QPushButton *>(QStringLiteral("provisionAttached"))->click();
+    QVERIFY(bench->busy() > 0);
+    boxes->boxes.clear();
+
+    // Asked, then the window stays until the reader in hand is done.
+    QVERIFY(!w.close());
+    QCOMPARE(boxes->boxes.size(), 1);
+    QCOMPARE(boxes->boxes.first().title, QStringLiteral("Quit"));
+    QVERIFY(w.isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(!w.isVisible(), 10000);
+    QCOMPARE(model->state().outputLength, 9);
+    // Nothing connected again, no box left without a window behind it.
+    QTest::qWait(50);
+    QVERIFY(!w.link().isOpen());
+    QCOMPARE(boxes->boxes.size(), 1);
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    QVERIFY(std::none_of(windows.cbegin(), windows.cend(), [](const QWidget *x) { return x->isVisible(); }));
 }
 
 void BenchWindowTest::setStatusKeepsWhatTheReaderHeldFirst_data()

@@ -4,6 +4,8 @@
 
 #include "link/commandframe.h"
 #include "provision/history.h"
+#include "provision/provisionjob.h"
+#include "provision/readerlock.h"
 
 #include "support/fakedeviceevents.h"
 #include "support/fakehid.h"
@@ -21,8 +23,14 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <csignal>
 #include <memory>
+#include <thread>
 #include <vector>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -71,6 +79,35 @@ ProvisionRecord entry(int n, const QString &reader)
     return r;
 }
 
+// A disk that takes no more than bytes in any one file, for as long as it
+// lives: writes past it fail with EFBIG instead of ending the process.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        const rlimit limit{bytes, m_old.rlim_max};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+
+private:
+    rlimit m_old{};
+    void (*m_oldHandler)(int) = nullptr;
+};
+
+QByteArray contentOf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
+}
+
 const QByteArray settingsFile = R"({"preamble": "[ESC]X", "buzzer": false, "outputLength": 9})";
 
 } // namespace
@@ -109,6 +146,13 @@ private slots:
     void anUnreadableHistoryIsSaid();
     void undoTakesTheNewestWriteNotTakenBack_data();
     void undoTakesTheNewestWriteNotTakenBack();
+    void aFullDiskLeavesEveryFileAsItWas();
+    void outputThatCannotBeWrittenFails();
+    void twoWritersShareOneHistoryPastTheCap();
+    void aHistoryThatIsNoRegularFileIsRefused_data();
+    void aHistoryThatIsNoRegularFileIsRefused();
+    void aSecondWriterOfAReaderWritesNothing();
+    void bytesWithoutANameSurviveWriteAndUndo();
 
 private:
     // Readers beside the one of the case, each with its own model.
@@ -125,6 +169,7 @@ void ProvisionTest::init()
     m_dir = std::make_unique<QTemporaryDir>();
     // Each case its own history.
     qputenv("XDG_STATE_HOME", QFile::encodeName(m_dir->filePath(QStringLiteral("state"))));
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_dir->filePath(QStringLiteral("runtime"))));
     Tavrinctl::setDeviceEvents({});
 }
 
@@ -650,6 +695,165 @@ void ProvisionTest::undoTakesTheNewestWriteNotTakenBack()
     }
     const std::optional<ProvisionRecord> found = entryToUndo(entries, {"A", ReaderIdentity::Basis::SerialNumber});
     QCOMPARE(found ? found->entryId : QString(), taken);
+}
+
+void ProvisionTest::aFullDiskLeavesEveryFileAsItWas()
+{
+    FakeHid::attach(model.get());
+    const QString backup = m_dir->filePath("reader.json");
+    const QString log = m_dir->filePath("bench.log");
+    const QString settings = settingsPath();
+    QCOMPARE(tavrinctl({"read", "-o", backup}).code, 0);
+    const QByteArray good = contentOf(backup);
+    {
+        QFile file(log);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(good);
+    }
+    model->state().outputLength = 42;
+    {
+        const FileSizeLimit full(rlim_t(good.size() - 10));
+        Outcome o = tavrinctl({"read", "-o", backup});
+        QCOMPARE(o.code, 1);
+        QVERIFY2(o.err.startsWith("tavrinctl: cannot write") && o.err.contains("File too large"), qPrintable(o.err));
+        // The reader is written; the log that should say so cannot be.
+        o = tavrinctl({"apply", settings, "--all", "--no-history", "--log", log});
+        QCOMPARE(o.code, 1);
+        QVERIFY2(o.err.contains("cannot write") && o.err.contains("bench.log"), qPrintable(o.err));
+        QCOMPARE(model->state().outputLength, 9);
+    }
+    QCOMPARE(contentOf(backup), good);
+    QCOMPARE(contentOf(log), good);
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden),
+             (QStringList{"bench.log", "reader.json", "settings.json"}));
+}
+
+void ProvisionTest::outputThatCannotBeWrittenFails()
+{
+    FakeHid::attach(model.get());
+    for (const QStringList &command : {QStringList{"read"}, QStringList{"list", "--json"}, QStringList{"history"}}) {
+        QFile full("/dev/full");
+        QVERIFY(full.open(QIODevice::WriteOnly));
+        QBuffer in;
+        in.open(QIODevice::ReadOnly);
+        QString err;
+        QTextStream out(&full);
+        QTextStream errStream(&err);
+        QCOMPARE(Tavrinctl::run(command, out, errStream, in), 1);
+        errStream.flush();
+        QVERIFY2(err.contains("tavrinctl: cannot write the output: No space left on device"), qPrintable(err));
+    }
+}
+
+void ProvisionTest::twoWritersShareOneHistoryPastTheCap()
+{
+    const QString path = m_dir->filePath("history.jsonl");
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("not a record, but not ours to drop\n");
+    }
+    // Each its own History, as two processes have: only the lock on the
+    // file keeps the one's trim from losing the other's lines.
+    constexpr int Each = 300;
+    const auto writer = [&path](const QString &reader) {
+        History history(path, 6000);
+        for (int n = 0; n < Each; ++n) {
+            ProvisionRecord record = entry(n, reader);
+            record.entryId = QStringLiteral("%1-%2").arg(reader).arg(n, 3, 10, QLatin1Char('0'));
+            QVERIFY(history.append(record));
+        }
+    };
+    std::thread a(writer, QStringLiteral("A"));
+    std::thread b(writer, QStringLiteral("B"));
+    a.join();
+    b.join();
+
+    const History::Listing listing = History(path).read();
+    QCOMPARE(listing.damagedLines, 1);
+    QVERIFY(QFileInfo(path).size() <= 6000 + 200);
+    // The file ends with the last append of whichever writer ended last, and
+    // what each writer kept is its newest entries without a gap (possibly
+    // none, when the other's fill the cap).
+    QVERIFY(listing.entries.last().entryId.endsWith(QStringLiteral("-%1").arg(Each - 1)));
+    for (const QString &reader : {QStringLiteral("A"), QStringLiteral("B")}) {
+        QList<int> kept;
+        for (const ProvisionRecord &r : listing.entries) {
+            if (r.reader.id == reader)
+                kept << r.entryId.mid(2).toInt();
+        }
+        for (qsizetype i = 0; i < kept.size(); ++i)
+            QCOMPARE(kept[i], Each - kept.size() + i);
+    }
+    // Read with a cap far below the file: only its newest part, whole lines.
+    const History::Listing tail = History(path, 500).read();
+    QCOMPARE(tail.damagedLines, 0);
+    QVERIFY(!tail.entries.isEmpty() && tail.entries.size() < listing.entries.size());
+    QCOMPARE(tail.entries.last().entryId, listing.entries.last().entryId);
+}
+
+void ProvisionTest::aHistoryThatIsNoRegularFileIsRefused_data()
+{
+    QTest::addColumn<bool>("fifo");
+    QTest::newRow("symbolic link") << false;
+    QTest::newRow("FIFO") << true;
+}
+
+void ProvisionTest::aHistoryThatIsNoRegularFileIsRefused()
+{
+    QFETCH(bool, fifo);
+    const QString path = m_dir->filePath("history.jsonl");
+    const QString elsewhere = m_dir->filePath("elsewhere");
+    QFile(elsewhere).open(QIODevice::WriteOnly);
+    QVERIFY(fifo ? mkfifo(QFile::encodeName(path).constData(), 0600) == 0
+                 : QFile::link(elsewhere, path));
+    History history(path, 100);
+    QString why;
+    QVERIFY(!history.append(entry(1, "A"), &why));
+    QVERIFY2(why.contains(fifo ? "not a regular file" : "symbolic link"), qPrintable(why));
+    // Read at once, not waiting for a writer that never comes.
+    QVERIFY(history.read().error.contains(fifo ? "not a regular file" : "symbolic link"));
+    QCOMPARE(contentOf(elsewhere), QByteArray());
+}
+
+void ProvisionTest::aSecondWriterOfAReaderWritesNothing()
+{
+    FakeHid::attach(model.get());
+    const QList<ProvisionTarget> readers = attachedUsbReaders();
+    QCOMPARE(readers.size(), 1);
+    const ReaderLock first(readers.first().identity);
+    QVERIFY(first.held());
+    const QString said = QStringLiteral("%1 is being written by another process (PID %2)")
+                             .arg(readers.first().identity.id)
+                             .arg(::getpid());
+    Outcome o = tavrinctl({"write", settingsPath()});
+    QCOMPARE(o.code, 1);
+    QCOMPARE(o.err, "tavrinctl: " + said + "\n");
+    o = tavrinctl({"apply", settingsPath(), "--all"});
+    QCOMPARE(o.code, 1);
+    QVERIFY2(o.out.contains(said) && o.out.contains("0 confirmed"), qPrintable(o.out));
+    QVERIFY(FaultCheck::nonReadFrames(model->framesReceived()).isEmpty());
+}
+
+void ProvisionTest::bytesWithoutANameSurviveWriteAndUndo()
+{
+    FakeHid::attach(model.get());
+    model->state().flags |= 0xE0;
+    model->state().kbCountry = 9;
+    const ReaderState before = model->state();
+    QVERIFY(tavrinctl({"read"}).out.contains("\"keyboardCountry\": 9"));
+
+    Outcome o = tavrinctl({"write", settingsPath()});
+    QVERIFY2(o.code == 0, qPrintable(o.err));
+    QCOMPARE(model->state().flags & 0xE0, 0xE0);
+    QCOMPARE(model->state().kbCountry, 9);
+
+    // Someone else's write since then cleared them; the undo brings them back.
+    model->state().flags &= 0x1F;
+    model->state().kbCountry = 2;
+    o = tavrinctl({"undo"});
+    QVERIFY2(o.code == 0, qPrintable(o.err));
+    QCOMPARE(describe(model->state()), describe(before));
 }
 
 QTEST_MAIN(ProvisionTest)

@@ -455,6 +455,8 @@ void SerialFaultsTest::firmwareWriterFails_data()
     QTest::newRow("missing") << QByteArray() << true << "(No such file)";
     QTest::newRow("not executable") << QByteArray("exit 0\n") << false << "(Not executable)";
     QTest::newRow("ends with code 3") << QByteArray("exit 3\n") << true << "";
+    // The adapter goes as the programming-mode frame leaves: no writer runs.
+    QTest::newRow("programming-mode frame lost") << QByteArray("touch ran\n") << true << "Can't send ISP mode";
 }
 
 void SerialFaultsTest::firmwareWriterFails()
@@ -482,13 +484,24 @@ void SerialFaultsTest::firmwareWriterFails()
     connectSerial(w);
     const int framesBefore = int(model->framesReceived().size());
 
-    TraceHook traces(QString(), {});
+    const bool lost = box.startsWith(QLatin1String("Can't"));
+    TraceHook traces(lost ? QStringLiteral("serial_buf:") : QString(), [this] { pty->closeMaster(); });
     QElapsedTimer clock;
     clock.start();
     click(w, "FWUpdateBut");
     const qint64 took = clock.elapsed();
 
     QVERIFY(w.isVisible());
+    if (lost) {
+        QVERIFY(!QFile::exists(QStringLiteral("ran")));
+        QVERIFY(traces.lines.filter("FWUpdate").isEmpty());
+        QCOMPARE(boxes->boxes.size(), 2);
+        QCOMPARE(boxes->boxes.last().title, QStringLiteral("ISP Mode"));
+        QVERIFY2(boxes->boxes.last().text.contains(box) && boxes->boxes.last().text.endsWith(')'),
+                 qPrintable(boxes->boxes.last().text));
+        QCOMPARE(model->ispModeCount(), 0);
+        return;
+    }
     if (!box.isEmpty()) {
         QVERIFY2(took < 1000, qPrintable(QString::number(took)));
         QCOMPARE(traces.lines, QStringList{"FWUpdate fail"});

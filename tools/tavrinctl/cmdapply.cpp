@@ -20,7 +20,9 @@
 #include <QUuid>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <memory>
 
 #include <fcntl.h>
@@ -122,9 +124,14 @@ public:
     void add(const ProvisionRecord &record)
     {
         m_records.append(record);
-        if (m_log) {
-            m_log->write(QJsonDocument(record.toJson()).toJson(QJsonDocument::Compact) + '\n');
-            m_log->flush();
+        if (m_log && m_logError.isEmpty()) {
+            // Each line on disk as it comes: a log that silently stops is
+            // worse than none.
+            const QByteArray line = QJsonDocument(record.toJson()).toJson(QJsonDocument::Compact) + '\n';
+            if (m_log->write(line) != line.size() || !m_log->flush())
+                m_logError = m_log->errorString();
+            else if (::fsync(m_log->handle()) != 0)
+                m_logError = QString::fromLocal8Bit(strerror(errno));
         }
         if (m_options.json)
             return;
@@ -167,15 +174,20 @@ public:
                 || (r.result == ProvisionResult::Unconfirmed && m_options.noVerify);
         });
         // Records not kept are a failure, whatever the readers did: an
-        // undo could not find them.
+        // undo could not find them, and a log cut short is no report.
+        bool kept = m_logError.isEmpty();
+        if (!kept)
+            complain(m_io.err, ReaderFailure, QStringLiteral("cannot write %1: %2").arg(shown(*m_options.log), m_logError));
         const auto unsaved = [](const ProvisionRecord &r) { return !r.historyError.isEmpty(); };
         const auto first = std::find_if(m_records.cbegin(), m_records.cend(), unsaved);
         if (first != m_records.cend()) {
             m_io.err << "tavrinctl: the records of " << std::count_if(m_records.cbegin(), m_records.cend(), unsaved)
                      << " reader(s) could not be saved to the history (" << first->historyError << ")\n";
             m_io.err.flush();
-            return ReaderFailure;
+            kept = false;
         }
+        if (!kept)
+            return ReaderFailure;
         return allGood ? Success : ReaderFailure;
     }
 
@@ -183,6 +195,7 @@ private:
     const Options &m_options;
     Io &m_io;
     QFile *m_log;
+    QString m_logError;
     QList<ProvisionRecord> m_records;
 };
 

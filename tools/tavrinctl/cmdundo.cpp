@@ -134,7 +134,7 @@ int undoRun(const Options &options, Io &io, const History &history, const QList<
         session.target = *target;
         io.out.flush();
         ReaderSettings current;
-        if (session.openAndRead(current) != Success || undoOne(options, session, r.entry, current, QStringLiteral("  "))
+        if (session.openAndRead(current, true) != Success || undoOne(options, session, r.entry, current, QStringLiteral("  "))
             != Success)
             code = ReaderFailure;
         io.out.flush();
@@ -163,7 +163,7 @@ int undoCommand(const Options &options, Io &io)
         return undoRun(options, io, history, listing.entries);
 
     ReaderSettings current;
-    if (const int failed = session.openAndRead(options, current); failed != Success)
+    if (const int failed = session.openAndRead(options, current, true); failed != Success)
         return failed;
     const ProvisionRecord reader = session.record(current);
     const std::optional<ProvisionRecord> entry = entryToUndo(listing.entries, reader.reader);

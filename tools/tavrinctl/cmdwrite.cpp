@@ -32,7 +32,7 @@ int writeCommand(const Options &options, Io &io)
 
     Session session(io);
     ReaderSettings current;
-    if (const int failed = session.openAndRead(options, current); failed != Success)
+    if (const int failed = session.openAndRead(options, current, true); failed != Success)
         return failed;
     const QStringList notes = sayLeftOut(patch, options, io);
     return session.write(options, current, mergedWriteRequest(current, patch), notes);

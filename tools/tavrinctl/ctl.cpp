@@ -122,19 +122,37 @@ const char *refusedOption(const Options &options, unsigned takes)
 
 } // namespace
 
+namespace {
+
+int outputFailed(int code, QTextStream &out, QTextStream &err)
+{
+    // Output that never arrived is a failure, whatever the command did.
+    out.flush();
+    if (out.status() == QTextStream::Ok || code == ReaderFailure)
+        return code;
+    const QIODevice *device = out.device();
+    const QString said = device ? device->errorString() : QString();
+    const QString why = said.isEmpty() || said == QLatin1String("Unknown error")
+                            ? QStringLiteral("the output could not be written")
+                            : said;
+    return complain(err, ReaderFailure, QStringLiteral("cannot write the output: %1").arg(why));
+}
+
+} // namespace
+
 int run(const QByteArrayList &arguments, QTextStream &out, QTextStream &err, QIODevice &in)
 {
     Options options;
     if (const int failed = parse(arguments, options, err); failed != Success)
         return failed;
 
-    const auto help = [&out](const char *text) {
+    const auto help = [&out, &err](const char *text) {
         out << text;
-        return int(Success);
+        return outputFailed(Success, out, err);
     };
     if (options.version) {
         out << "tavrinctl " << TAVRIN_VERSION << '\n';
-        return Success;
+        return outputFailed(Success, out, err);
     }
     if (options.command.isEmpty()) {
         if (options.help)
@@ -167,7 +185,7 @@ int run(const QByteArrayList &arguments, QTextStream &out, QTextStream &err, QIO
     if (command->run == readCommand && !options.positional.isEmpty())
         return complain(err, UsageError, QStringLiteral("read takes no FILE"));
     Io io{out, err, in};
-    return command->run(options, io);
+    return outputFailed(command->run(options, io), out, err);
 }
 
 int run(const QStringList &arguments, QTextStream &out, QTextStream &err, QIODevice &in)

@@ -1,11 +1,11 @@
 #include "ctlfiles.h"
 
 #include "link/platform.h"
+#include "link/safefile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QIODevice>
-#include <QSaveFile>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -18,13 +18,7 @@ namespace CtlFiles {
 
 bool replaceFile(const QByteArray &path, const QByteArray &bytes, QString *error)
 {
-    QSaveFile file(QFile::decodeName(path));
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        *error = file.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    return true;
+    return SafeFile::replace(path, bytes, error);
 }
 
 QByteArray readBounded(QIODevice &in, qsizetype limit)

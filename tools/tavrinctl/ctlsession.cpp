@@ -107,15 +107,20 @@ int Session::choose(const Options &options, ProvisionTarget &chosen)
     return Success;
 }
 
-int Session::openAndRead(const Options &options, ReaderSettings &settings)
+int Session::openAndRead(const Options &options, ReaderSettings &settings, bool toWrite)
 {
     if (const int chosen = choose(options, target); chosen != Success)
         return chosen;
-    return openAndRead(settings);
+    return openAndRead(settings, toWrite);
 }
 
-int Session::openAndRead(ReaderSettings &settings)
+int Session::openAndRead(ReaderSettings &settings, bool toWrite)
 {
+    if (toWrite && !target.identity.id.isEmpty()) {
+        lock = std::make_unique<ReaderLock>(target.identity);
+        if (!lock->held())
+            return fail(ReaderFailure, lock->refusal());
+    }
     if (target.transport == ReaderLink::Transport::Serial) {
         if (!link.open(ReaderLink::Transport::Serial, target.where))
             return fail(ReaderFailure, QStringLiteral("cannot open serial port %1").arg(link.errorString()));

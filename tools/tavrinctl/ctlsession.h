@@ -4,6 +4,7 @@
 
 #include "link/readerlink.h"
 #include "provision/provisionjob.h"
+#include "provision/readerlock.h"
 #include "settings/readersettings.h"
 #include "settings/settingsfile.h"
 
@@ -58,10 +59,12 @@ public:
     // reader attached), not yet opened.
     int choose(const Options &options, ProvisionTarget &target);
     // Chooses, opens and reads every setting of its transport; on failure
-    // returns the exit code.
-    int openAndRead(const Options &options, ReaderSettings &settings);
+    // returns the exit code. toWrite: the reader is this process's alone
+    // from here until the session ends (or another reader is read for a
+    // write), or nothing is read.
+    int openAndRead(const Options &options, ReaderSettings &settings, bool toWrite = false);
     // The same for the target already chosen.
-    int openAndRead(ReaderSettings &settings);
+    int openAndRead(ReaderSettings &settings, bool toWrite = false);
 
     // What is known of the reader before a write: who, where, its firmware.
     ProvisionRecord record(const ReaderSettings &held) const;
@@ -83,6 +86,7 @@ public:
     // Where a link to a port whose name is not valid text is made.
     QTemporaryDir links;
     ReaderLink link;
+    std::unique_ptr<ReaderLock> lock;
 };
 
 } // namespace Tavrinctl
