@@ -155,7 +155,8 @@ void SettingsForm::load(const SettingsPatch &patch)
         ui.IBTOutStartEdit->setText(outputText(quint8(*patch.outputStart), m_source));
     if (patch.outputLength)
         ui.IBTOutLengthEdit->setText(outputText(quint8(*patch.outputLength), m_source));
-    if (patch.keyboardCountry)
+    // A country byte without a name has no place in the form: it keeps its own.
+    if (patch.keyboardCountry && *patch.keyboardCountry < ui.KB_cmb->count())
         ui.KB_cmb->setCurrentIndex(*patch.keyboardCountry);
     // A file's texts may use stand-ins for codes the form shows otherwise;
     // they are shown as a read would show their codes, and those codes are

@@ -365,12 +365,9 @@ std::optional<SettingsPatch> parseSettingsPatch(const QByteArray &json, WriteTra
             known = true;
             if (value.isNull())
                 continue; // an older read of an unknown country: keep it
-            // A number is a country byte without a name, as a read gives it;
-            // the form has no place for one.
+            // A number is a country byte without a name, as a read gives it.
             const bool number = value.isDouble() && value.toDouble() == value.toInt() && value.toInt() >= 0
                 && value.toInt() <= 255;
-            if (number && !forWrite && value.toInt() >= KbCountryNames.size())
-                continue;
             const int index = number ? value.toInt() : int(KbCountryNames.indexOf(value.toString()));
             if (!number && (!value.isString() || index < 0))
                 problems << QStringLiteral("\"keyboardCountry\" must be one of %1, or a number from 0 to 255")
