@@ -20,7 +20,8 @@ namespace Tavrinctl {
 // The settings file a command names (- for standard input), checked whole
 // for a write over transport; on failure every problem is said and the exit
 // code returned.
-int loadPatch(const QByteArray &path, WriteTransport transport, Io &io, SettingsPatch &patch);
+int loadPatch(const QByteArray &path, WriteTransport transport, Io &io, SettingsPatch &patch,
+              QByteArray *bytes = nullptr);
 
 // A value as a settings file holds it: texts quoted, so that an empty one
 // or one with spaces is seen; "(none)" for a field that is not there.
