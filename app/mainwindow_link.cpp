@@ -47,7 +47,7 @@ std::optional<QString> chooseUsbReader(QWidget *parent)
     QInputDialog dialog(parent);
     dialog.setObjectName(QStringLiteral("readerChooser"));
     dialog.setWindowTitle(QStringLiteral("Connect Device"));
-    dialog.setLabelText(QStringLiteral("%1 readers are attached. &Which one should be connected?").arg(readers.size()));
+    dialog.setLabelText(QStringLiteral("%1 readers are attached. Which one should be connected?").arg(readers.size()));
     dialog.setComboBoxItems(items);
     dialog.setComboBoxEditable(false);
     dialog.setOkButtonText(QStringLiteral("C&onnect"));

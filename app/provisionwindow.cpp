@@ -26,6 +26,8 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <utility>
+
 namespace {
 
 enum Column { IdentityColumn, PathColumn, FirmwareColumn, ResultColumn, ReasonColumn, ColumnCount };
@@ -288,6 +290,21 @@ void ProvisionWindow::takeSettings(const QByteArray &json, const QString &origin
     if (m_settingsList->count() == 0)
         m_settingsList->addItem(QStringLiteral("Nothing: every reader is left as it is."));
     m_patch = std::move(patch);
+    if (origin != m_settingsOrigin || json != m_settingsBytes) {
+        // Other settings make another run: a reader right by the old ones
+        // is not right by these, and the report names one set of settings.
+        for (Row &r : m_rows) {
+            r.record.reset();
+            if (r.state == RowState::Done)
+                r.state = RowState::Waiting;
+        }
+        for (int row = 0; row < m_rows.size(); ++row)
+            showRow(row);
+        m_attempts.clear();
+        m_started = QDateTime();
+        m_reportStatus->hide();
+        updateCount();
+    }
     m_settingsOrigin = origin;
     m_settingsBytes = json;
     // Readers already in hand finish with the settings they started with.
