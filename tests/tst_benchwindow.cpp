@@ -251,6 +251,11 @@ void BenchWindowTest::benchOpenedBeforeTheMonitorHearsReadersPluggedIn()
     events->send(DeviceEvent::Action::Added, DeviceEvent::Kind::UsbReader, FakeHid::readerPath(plugged));
     QTRY_COMPARE_WITH_TIMEOUT(bench->countText(), QStringLiteral("1 confirmed, 0 already set, 0 failed"), 10000);
     QCOMPARE(m_models[0]->state().outputLength, 9);
+    // Other settings: the reader right by the old ones is to be written again.
+    QVERIFY(bench->useFile(writeSettings(R"({"outputLength": 7})")));
+    QCOMPARE(bench->countText(), QStringLiteral("0 confirmed, 0 already set, 0 failed"));
+    bench->provisionAttached();
+    QTRY_COMPARE_WITH_TIMEOUT(m_models[0]->state().outputLength, 7, 10000);
 }
 
 void BenchWindowTest::aReaderPluggedAgainDuringItsAttemptIsTriedAfterIt()
