@@ -15,6 +15,7 @@
 class DeviceEventSource;
 class History;
 class ProvisionWindow;
+struct BenchFormOffer;
 class QJsonObject;
 class QMenu;
 struct ProvisionRecord;
@@ -143,6 +144,9 @@ private:
     void onLinkLost(ReaderLink::Transport transport, const QString &reason);
     // The connect button and the connection's controls as they are without one.
     void showDisconnected();
+    // Connect's open and read, over USB of the reader at usbPath (empty:
+    // the only one attached).
+    void connectReader(const QString &usbPath);
     // True when the form was read from the connected reader, or the user
     // says to write it there anyway.
     bool formMayGoToThisReader();
@@ -171,15 +175,19 @@ private:
     void warnDamagedHistory(int damagedLines);
     WriteTransport formTransport() const;
     void onBenchClosed();
+    // The form as the bench may take it: only once somebody chose what it holds.
+    BenchFormOffer benchFormOffer() const;
 
     // Shared: the bench's threads write to it too.
     std::shared_ptr<History> writeHistory;
     QPointer<ProvisionWindow> bench;
-    // Whether a connection was open when the bench took over.
+    // Whether a connection was open when the bench took over, and over USB
+    // to which reader.
     bool reconnectAfterBench = false;
     // Quit was chosen while the bench had readers in hand: the window ends
     // when the bench does, and connects nothing again.
     bool quitWithBench = false;
+    QString reconnectUsbPath;
 
     Ui::MainWindow *ui;
     SettingsForm form;

@@ -4,6 +4,7 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "app/provisionwindow.h"
 #include "app/statusmessages.h"
 #include "link/devicemonitor.h"
 #include "link/hiddevice.h"
@@ -303,7 +304,11 @@ void MainWindow::watchDevices(std::unique_ptr<DeviceEventSource> source)
 {
     delete deviceMonitor;
     deviceMonitor = new DeviceMonitor(std::move(source), this);
-    connect(deviceMonitor, &DeviceMonitor::usbReaderAdded, this, &MainWindow::onUsbReaderAdded);
+    // While the bench is open, readers plugged in are its own.
+    if (bench)
+        bench->watch(deviceMonitor);
+    else
+        connect(deviceMonitor, &DeviceMonitor::usbReaderAdded, this, &MainWindow::onUsbReaderAdded);
     connect(deviceMonitor, &DeviceMonitor::hidNodeRemoved, this, &MainWindow::onHidNodeRemoved);
     connect(deviceMonitor, &DeviceMonitor::serialPortsChanged, this, &MainWindow::refreshPortList);
 }

@@ -338,12 +338,17 @@ ProvisionWindow *MainWindow::openProvisionWindow(const QString &settingsFile)
         QWidget *opener = focusWidget();
         // One program, one holder of a reader: the bench opens each itself.
         reconnectAfterBench = readerLink->isOpen();
+        reconnectUsbPath = readerLink->transport() == ReaderLink::Transport::Hid ? readerLink->location() : QString();
         if (reconnectAfterBench)
             DisconnectReader();
         ui->ConnectBut->setEnabled(false);
+        // Opened before the window's start-up is done (--provision), the
+        // bench still hears of readers plugged in.
+        if (!deviceMonitor)
+            watchDevices(systemDeviceEvents());
         if (deviceMonitor)
             disconnect(deviceMonitor, &DeviceMonitor::usbReaderAdded, this, &MainWindow::onUsbReaderAdded);
-        bench = new ProvisionWindow(writeHistory.get(), deviceMonitor, [this] { return form.current(); }, this);
+        bench = new ProvisionWindow(writeHistory.get(), deviceMonitor, [this] { return benchFormOffer(); }, this);
         connect(bench, &ProvisionWindow::closed, this, &MainWindow::onBenchClosed);
         Accessibility::returnFocusOnClose(bench, opener);
         showStatus(QStringLiteral("Provision Readers is open: this window holds no connection until it closes."));
@@ -354,6 +359,21 @@ ProvisionWindow *MainWindow::openProvisionWindow(const QString &settingsFile)
     bench->raise();
     bench->activateWindow();
     return bench;
+}
+
+BenchFormOffer MainWindow::benchFormOffer() const
+{
+    BenchFormOffer offer;
+    if (!form.chosen()) {
+        offer.unavailable = QStringLiteral("The form was neither read from a reader nor loaded from a file since "
+                                           "Tavrin started: it holds no settings anybody chose.");
+        return offer;
+    }
+    // The checks Set Status makes: a value the reader would get as another
+    // is refused, not sent.
+    offer.problems = writeRequestProblems(form.writeRequest(), WriteTransport::Hid);
+    offer.settings = form.current();
+    return offer;
 }
 
 void MainWindow::onBenchClosed()
@@ -374,9 +394,10 @@ void MainWindow::onBenchClosed()
         return;
     }
     reconnectAfterBench = false;
-    // As a click would: the reader is read again, since the bench may have
-    // changed it; a reader gone meanwhile leaves the reason in the status bar.
-    ConnectClick();
+    // As a click would, to the reader that was connected: it is read again,
+    // since the bench may have changed it; a reader gone meanwhile leaves
+    // the reason in the status bar.
+    connectReader(reconnectUsbPath);
 }
 
 ProvisionWindow *MainWindow::provisionWindow() const

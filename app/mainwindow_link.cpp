@@ -5,9 +5,11 @@
 
 #include "app/statusmessages.h"
 #include "app/tracing.h"
+#include "provision/provisionjob.h"
 #include "settings/textcodec.h"
 
 #include <QDebug>
+#include <QInputDialog>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
@@ -24,6 +26,41 @@ void MainWindow::SetIButtonControlsEnabled(bool on)
         w->setEnabled(on);
 }
 
+namespace {
+
+// The hidraw path of the USB reader to connect: with several attached the
+// user picks one, since a write must go to the reader somebody chose.
+// Empty: the only one (or none, which the open then reports); nothing:
+// the user canceled.
+std::optional<QString> chooseUsbReader(QWidget *parent)
+{
+    const QList<ProvisionTarget> readers = attachedUsbReaders();
+    if (readers.size() < 2)
+        return QString();
+    QStringList items;
+    for (const ProvisionTarget &r : readers) {
+        const QString name = r.identity.basis == ReaderIdentity::Basis::SerialNumber
+            ? r.identity.id
+            : QStringLiteral("no serial number");
+        items << QStringLiteral("%1 (%2)").arg(name, r.where);
+    }
+    QInputDialog dialog(parent);
+    dialog.setObjectName(QStringLiteral("readerChooser"));
+    dialog.setWindowTitle(QStringLiteral("Connect Device"));
+    dialog.setLabelText(QStringLiteral("%1 readers are attached. Which one should be connected?").arg(readers.size()));
+    dialog.setComboBoxItems(items);
+    dialog.setComboBoxEditable(false);
+    dialog.setOkButtonText(QStringLiteral("C&onnect"));
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    const qsizetype chosen = items.indexOf(dialog.textValue());
+    if (chosen < 0)
+        return std::nullopt;
+    return readers.at(chosen).where;
+}
+
+} // namespace
+
 void MainWindow::ConnectClick()
 {
     ReaderLink &link = *readerLink;
@@ -32,8 +69,21 @@ void MainWindow::ConnectClick()
         return;
     }
 
+    QString reader;
+    if (ui->USBKB_radcmd->isChecked()) {
+        const std::optional<QString> chosen = chooseUsbReader(this);
+        if (!chosen)
+            return;
+        reader = *chosen;
+    }
+    connectReader(reader);
+}
+
+void MainWindow::connectReader(const QString &usbPath)
+{
+    ReaderLink &link = *readerLink;
     const bool usb = ui->USBKB_radcmd->isChecked();
-    if (!(usb ? link.open(ReaderLink::Transport::Hid)
+    if (!(usb ? link.open(ReaderLink::Transport::Hid, usbPath)
               : link.open(ReaderLink::Transport::Serial, ui->SerialNameEdit->text()))) {
         qCDebug(lcApp, "%s", usb ? "unable to open USB HID device\n" : "unable to open com device\n");
         ui->ConnectBut->setText(QStringLiteral("Reconnect"));

@@ -63,6 +63,8 @@ void MainWindow::GetIBTValue()
         const std::optional<ReaderSettings> shown = ParseSerialReply(*reply);
         const std::optional<SettingsRead::Step> missing = SettingsRead::firstMissingBlock(*shown);
         form.setThisReaders(!missing);
+        if (!missing)
+            form.setChosen();
         showReadBox(missing ? failText(*missing) : ReadOkText);
         return;
     }
@@ -75,6 +77,8 @@ void MainWindow::GetIBTValue()
         SettingsRead::overHid(link, [this](SettingsRead::Step, const ReaderSettings &decoded) { form.apply(decoded); });
     // Half a read leaves a form that is partly another reader's.
     form.setThisReaders(!result.failedAt);
+    if (!result.failedAt)
+        form.setChosen();
     showReadBox(result.failedAt ? failText(*result.failedAt) : ReadOkText);
 }
 
@@ -90,6 +94,8 @@ void MainWindow::ReadStatus()
     // Only a complete read counts as loaded; otherwise the next call tries again.
     settingsLoaded =
         SettingsRead::readOnceOverHid(link, [this](const ReaderSettings &decoded) { form.apply(decoded); });
+    if (settingsLoaded)
+        form.setChosen();
 }
 
 std::optional<ReaderSettings> MainWindow::ParseSerialReply(const QByteArray &reply)

@@ -5,11 +5,13 @@
 
 #include "link/devicemonitor.h"
 #include "link/safefile.h"
+#include "provision/benchreport.h"
 #include "provision/history.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -28,6 +30,8 @@
 #include <QTableWidget>
 #include <QUuid>
 #include <QVBoxLayout>
+
+#include <utility>
 
 namespace {
 
@@ -100,16 +104,21 @@ ProvisionWindow::ProvisionWindow(History *history, DeviceMonitor *monitor, FormS
     setWindowTitle(QStringLiteral("Provision Readers"));
     setObjectName(QStringLiteral("provisionWindow"));
     build();
-    if (monitor) {
-        connect(monitor, &DeviceMonitor::usbReaderAdded, this, &ProvisionWindow::onReaderAdded);
-        connect(monitor, &DeviceMonitor::hidNodeRemoved, this, &ProvisionWindow::onNodeRemoved);
-    }
+    watch(monitor);
     listAttached();
     updateCount();
     updateControls();
 }
 
 ProvisionWindow::~ProvisionWindow() = default;
+
+void ProvisionWindow::watch(DeviceMonitor *monitor)
+{
+    if (!monitor)
+        return;
+    connect(monitor, &DeviceMonitor::usbReaderAdded, this, &ProvisionWindow::onReaderAdded, Qt::UniqueConnection);
+    connect(monitor, &DeviceMonitor::hidNodeRemoved, this, &ProvisionWindow::onNodeRemoved, Qt::UniqueConnection);
+}
 
 void ProvisionWindow::build()
 {
@@ -148,11 +157,22 @@ void ProvisionWindow::build()
 
     m_provision = new QPushButton(QStringLiteral("&Provision Attached Readers"), this);
     m_provision->setObjectName(QStringLiteral("provisionAttached"));
-    layout->addWidget(m_provision, 0, Qt::AlignLeft);
+    m_retry = new QPushButton(QStringLiteral("Re&try Failed"), this);
+    m_retry->setObjectName(QStringLiteral("retryFailed"));
+    auto *runButtons = new QHBoxLayout;
+    runButtons->addWidget(m_provision);
+    runButtons->addWidget(m_retry);
+    runButtons->addStretch(1);
+    layout->addLayout(runButtons);
 
     m_count = liveStatusLabel(this);
     m_count->setObjectName(QStringLiteral("countLabel"));
     layout->addWidget(m_count);
+    m_reportStatus = new QLabel(this);
+    m_reportStatus->setObjectName(QStringLiteral("reportStatus"));
+    m_reportStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_reportStatus->hide();
+    layout->addWidget(m_reportStatus);
 
     auto *readersLabel = new QLabel(QStringLiteral("R&eaders:"), this);
     m_table = new QTableWidget(0, ColumnCount, this);
@@ -190,14 +210,15 @@ void ProvisionWindow::build()
 
     // Outside a dialog a button takes Enter only when told to; Enter then
     // presses the button that has the focus, never one the user is not on.
-    for (QPushButton *b : {m_browse, m_provision, m_saveReport, m_close})
+    for (QPushButton *b : {m_browse, m_provision, m_retry, m_saveReport, m_close})
         b->setAutoDefault(true);
     setTabOrder(m_fromFile, m_path);
     setTabOrder(m_path, m_browse);
     setTabOrder(m_browse, m_fromForm);
     setTabOrder(m_fromForm, m_settingsList);
     setTabOrder(m_settingsList, m_provision);
-    setTabOrder(m_provision, m_table);
+    setTabOrder(m_provision, m_retry);
+    setTabOrder(m_retry, m_table);
     setTabOrder(m_table, m_saveReport);
     setTabOrder(m_saveReport, m_close);
 
@@ -206,6 +227,7 @@ void ProvisionWindow::build()
     connect(m_path, &QLineEdit::returnPressed, this, [this] { useFile(m_path->text()); });
     connect(m_browse, &QPushButton::clicked, this, &ProvisionWindow::browse);
     connect(m_provision, &QPushButton::clicked, this, &ProvisionWindow::provisionAttached);
+    connect(m_retry, &QPushButton::clicked, this, &ProvisionWindow::retryFailed);
     connect(m_saveReport, &QPushButton::clicked, this, &ProvisionWindow::chooseAndSaveReport);
     connect(m_close, &QPushButton::clicked, this, &QWidget::close);
     auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
@@ -236,8 +258,35 @@ bool ProvisionWindow::useFile(const QString &path)
 
 void ProvisionWindow::useForm()
 {
+    const BenchFormOffer offer = m_formSettings();
+    if (!offer.unavailable.isEmpty()) {
+        // Nothing anybody chose: an empty form would wipe every reader.
+        updateFormChoice();
+        m_fromFile->setChecked(true);
+        refuseSettings({offer.unavailable});
+        return;
+    }
     m_fromForm->setChecked(true);
-    takeSettings(QJsonDocument(settingsToJson(m_formSettings())).toJson(QJsonDocument::Compact), QString());
+    if (!offer.problems.isEmpty()) {
+        refuseSettings(QStringList{QStringLiteral("The settings in the form are not used:")} + offer.problems);
+        return;
+    }
+    takeSettings(QJsonDocument(settingsToJson(offer.settings)).toJson(QJsonDocument::Compact), QString());
+}
+
+void ProvisionWindow::updateFormChoice()
+{
+    const QString unavailable = m_formSettings().unavailable;
+    m_fromForm->setToolTip(unavailable);
+    m_fromForm->setEnabled(unavailable.isEmpty() && busy() == 0);
+}
+
+void ProvisionWindow::changeEvent(QEvent *event)
+{
+    // The form may have been read or loaded meanwhile in the main window.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        updateFormChoice();
+    QWidget::changeEvent(event);
 }
 
 void ProvisionWindow::takeSettings(const QByteArray &json, const QString &origin)
@@ -261,6 +310,23 @@ void ProvisionWindow::takeSettings(const QByteArray &json, const QString &origin
     if (m_settingsList->count() == 0)
         m_settingsList->addItem(QStringLiteral("Nothing: every reader is left as it is."));
     m_patch = std::move(patch);
+    if (origin != m_settingsOrigin || json != m_settingsBytes) {
+        // Other settings make another run: a reader right by the old ones
+        // is not right by these, and the report names one set of settings.
+        for (Row &r : m_rows) {
+            r.record.reset();
+            if (r.state == RowState::Done)
+                r.state = RowState::Waiting;
+        }
+        for (int row = 0; row < m_rows.size(); ++row)
+            showRow(row);
+        m_attempts.clear();
+        m_started = QDateTime();
+        m_reportStatus->hide();
+        updateCount();
+    }
+    m_settingsOrigin = origin;
+    m_settingsBytes = json;
     // Readers already in hand finish with the settings they started with.
     m_runner.reset();
     updateControls();
@@ -277,9 +343,19 @@ void ProvisionWindow::refuseSettings(const QStringList &why)
 void ProvisionWindow::listAttached()
 {
     for (const ProvisionTarget &target : attachedUsbReaders()) {
-        m_rows.append({target, RowState::Attached, std::nullopt});
+        m_rows.append({target, RowState::Waiting, true, false, std::nullopt});
         showRow(int(m_rows.size()) - 1);
     }
+}
+
+bool ProvisionWindow::wantsWrite(const Row &row) const
+{
+    return row.present && row.state != RowState::Working && !(row.record && isRight(row.record->result));
+}
+
+bool ProvisionWindow::failedAndHere(const Row &row) const
+{
+    return row.present && row.state == RowState::Done && row.record && isFailure(row.record->result);
 }
 
 void ProvisionWindow::provisionAttached()
@@ -287,7 +363,18 @@ void ProvisionWindow::provisionAttached()
     if (!m_patch)
         return;
     for (int row = 0; row < m_rows.size(); ++row) {
-        if (m_rows.at(row).state == RowState::Attached)
+        if (wantsWrite(m_rows.at(row)))
+            start(row);
+    }
+    updateControls();
+}
+
+void ProvisionWindow::retryFailed()
+{
+    if (!m_patch)
+        return;
+    for (int row = 0; row < m_rows.size(); ++row) {
+        if (failedAndHere(m_rows.at(row)))
             start(row);
     }
     updateControls();
@@ -295,8 +382,6 @@ void ProvisionWindow::provisionAttached()
 
 void ProvisionWindow::onReaderAdded(const QString &node)
 {
-    if (rowOf(node, RowState::Working) >= 0)
-        return;
     // Enumeration asks udev for its identity; a reader it does not list
     // (gone again already) still gets its row, whose open then fails.
     ProvisionTarget target;
@@ -306,26 +391,37 @@ void ProvisionWindow::onReaderAdded(const QString &node)
         if (attached.where == node)
             target = attached;
     }
-    // A reader listed as waiting that comes again is still the one row.
-    int row = rowOf(node, RowState::Attached);
+    // A reader is one row, however often it comes: plugged in again it may
+    // sit at another path.
+    int row = rowOfReader(target.identity.id);
     if (row < 0) {
-        m_rows.append({target, RowState::Attached, std::nullopt});
+        m_rows.append({target, RowState::Waiting, true, false, std::nullopt});
         row = int(m_rows.size()) - 1;
     }
+    Row &r = m_rows[row];
+    r.present = true;
+    if (r.state == RowState::Working) {
+        // Its attempt ends by itself (a reader pulled out fails); then it
+        // is tried again at the path it has now.
+        r.queued = true;
+        r.target = target;
+    } else {
+        r.target = target;
+        if (m_patch && wantsWrite(r))
+            start(row);
+    }
     showRow(row);
-    if (m_patch)
-        start(row);
+    announceRow(row);
     updateControls();
 }
 
 void ProvisionWindow::onNodeRemoved(const QString &node)
 {
-    // A reader in hand fails by itself, with the reason; one that waited is
-    // simply no longer there to be written.
-    const int row = rowOf(node, RowState::Attached);
+    // A reader in hand fails by itself, with the reason.
+    const int row = rowAt(node);
     if (row < 0)
         return;
-    m_rows[row].state = RowState::Gone;
+    m_rows[row].present = false;
     showRow(row);
     announceRow(row);
     updateControls();
@@ -338,12 +434,16 @@ void ProvisionWindow::start(int row)
         options.history = m_history;
         // What this runner writes is one run, undone as a whole.
         options.runId = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        options.retriedOnReplug = true;
         // No question on a bench: without the history nothing is written.
         m_runner = std::make_unique<ProvisionRunner>(*m_patch, options);
         connect(m_runner.get(), &ProvisionRunner::finished, this, &ProvisionWindow::onFinished);
         connect(m_runner.get(), &ProvisionRunner::idle, this, &ProvisionWindow::onIdle);
     }
+    if (!m_started.isValid())
+        m_started = QDateTime::currentDateTimeUtc();
     m_rows[row].state = RowState::Working;
+    m_rows[row].queued = false;
     showRow(row);
     announceRow(row);
     m_runner->start(m_rows.at(row).target);
@@ -351,14 +451,22 @@ void ProvisionWindow::start(int row)
 
 void ProvisionWindow::onFinished(const ProvisionRecord &record)
 {
-    const int row = rowOf(record.path, RowState::Working);
+    m_attempts.append(record);
+    const int row = rowOfReader(record.reader.id);
     if (row < 0)
         return;
-    m_rows[row].state = RowState::Done;
-    m_rows[row].record = record;
-    showRow(row);
-    announceRow(row);
+    Row &r = m_rows[row];
+    r.state = RowState::Done;
+    r.record = record;
+    const bool again = std::exchange(r.queued, false);
+    if (again && r.present && m_patch && !isRight(record.result)) {
+        start(row);
+    } else {
+        showRow(row);
+        announceRow(row);
+    }
     updateCount();
+    updateControls();
 }
 
 void ProvisionWindow::onIdle()
@@ -376,10 +484,19 @@ int ProvisionWindow::busy() const
     return n;
 }
 
-int ProvisionWindow::rowOf(const QString &path, RowState state) const
+int ProvisionWindow::rowOfReader(const QString &readerId) const
 {
-    for (int row = int(m_rows.size()) - 1; row >= 0; --row) {
-        if (m_rows.at(row).target.where == path && m_rows.at(row).state == state)
+    for (int row = 0; row < m_rows.size(); ++row) {
+        if (m_rows.at(row).target.identity.id == readerId)
+            return row;
+    }
+    return -1;
+}
+
+int ProvisionWindow::rowAt(const QString &path) const
+{
+    for (int row = 0; row < m_rows.size(); ++row) {
+        if (m_rows.at(row).present && m_rows.at(row).target.where == path)
             return row;
     }
     return -1;
@@ -404,20 +521,23 @@ void ProvisionWindow::showRow(int row)
     set(PathColumn, r.target.where);
     set(FirmwareColumn, r.record ? r.record->firmware : QString());
     QString state = QStringLiteral("attached");
-    if (r.state == RowState::Working)
+    QString reason = r.record ? r.record->reason : QString();
+    if (r.state == RowState::Working) {
         state = QStringLiteral("in progress");
-    else if (r.state == RowState::Gone)
+        reason = r.queued ? QStringLiteral("Plugged in again: it is tried again once this attempt ends.") : QString();
+    } else if (!r.present && !r.record) {
         state = QStringLiteral("unplugged");
-    QTableWidgetItem *result = set(ResultColumn, r.record ? resultText(r.record->result) : state);
-    set(ReasonColumn, r.record ? r.record->reason
-                               : r.state == RowState::Gone ? QStringLiteral("Pulled out before it was provisioned.")
-                                                           : QString());
+        reason = QStringLiteral("Pulled out before it was provisioned.");
+    }
+    const bool done = r.state == RowState::Done && r.record;
+    QTableWidgetItem *result = set(ResultColumn, done ? resultText(r.record->result) : state);
+    set(ReasonColumn, reason);
     // A failure is told by its word, an icon and weight, never by colour alone.
-    const bool failed = r.record && isFailure(r.record->result);
+    const bool failed = done && isFailure(r.record->result);
     QIcon icon;
     if (failed)
         icon = style()->standardIcon(QStyle::SP_MessageBoxCritical);
-    else if (r.record)
+    else if (done)
         icon = style()->standardIcon(QStyle::SP_DialogApplyButton);
     result->setIcon(icon);
     QFont font = m_table->font();
@@ -460,22 +580,14 @@ QString ProvisionWindow::countText() const
     return m_count->text();
 }
 
+QString ProvisionWindow::reportStatus() const
+{
+    return m_reportStatus->text();
+}
+
 void ProvisionWindow::updateCount()
 {
-    int confirmed = 0;
-    int failed = 0;
-    int already = 0;
-    int unconfirmed = 0;
-    for (const ProvisionRecord &r : records()) {
-        confirmed += r.result == ProvisionResult::Confirmed ? 1 : 0;
-        failed += r.result == ProvisionResult::Failed ? 1 : 0;
-        already += r.result == ProvisionResult::AlreadySet ? 1 : 0;
-        unconfirmed += r.result == ProvisionResult::Unconfirmed ? 1 : 0;
-    }
-    QString text = QStringLiteral("%1 confirmed, %2 failed, %3 already set").arg(confirmed).arg(failed).arg(already);
-    // Written but never read back is no success: it is counted on its own.
-    if (unconfirmed > 0)
-        text += QStringLiteral(", %1 unconfirmed").arg(unconfirmed);
+    const QString text = tallyReaders(records()).text();
     if (m_count->text() == text)
         return;
     m_count->setText(text);
@@ -486,14 +598,19 @@ void ProvisionWindow::updateCount()
 void ProvisionWindow::updateControls()
 {
     bool waiting = false;
-    for (const Row &r : m_rows)
-        waiting = waiting || r.state == RowState::Attached;
+    bool failed = false;
+    for (const Row &r : m_rows) {
+        waiting = waiting || wantsWrite(r);
+        failed = failed || failedAndHere(r);
+    }
     m_provision->setEnabled(m_patch && waiting);
+    m_retry->setEnabled(m_patch && failed);
     // The settings stay put while readers are being written with them.
     const bool idle = busy() == 0;
-    for (QWidget *w : std::initializer_list<QWidget *>{m_fromFile, m_fromForm, m_path, m_browse})
+    for (QWidget *w : std::initializer_list<QWidget *>{m_fromFile, m_path, m_browse})
         w->setEnabled(idle);
-    m_saveReport->setEnabled(!records().isEmpty());
+    updateFormChoice();
+    m_saveReport->setEnabled(!m_attempts.isEmpty());
     m_emptyHint->setVisible(m_rows.isEmpty());
     // A reader plugged in without settings would only be listed.
     m_emptyHint->setText(m_patch ? QStringLiteral("Plug in a reader: it is provisioned at once with the settings above.")
@@ -513,22 +630,28 @@ void ProvisionWindow::browse()
 
 bool ProvisionWindow::saveReportTo(const QString &path, QString *error)
 {
-    QByteArray lines;
-    for (const ProvisionRecord &r : records())
-        lines += QJsonDocument(r.toJson()).toJson(QJsonDocument::Compact) + '\n';
+    const QByteArray lines =
+        benchReport(benchReportHeader(m_settingsOrigin, m_settingsBytes, m_started), m_attempts,
+                    QDateTime::currentDateTimeUtc());
     return SafeFile::replace(path, lines, error);
 }
 
 void ProvisionWindow::chooseAndSaveReport()
 {
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save Report"), QStringLiteral("bench.jsonl"),
-                                                      QStringLiteral("JSON Lines (*.jsonl);;All files (*)"));
+    const QString path =
+        QFileDialog::getSaveFileName(this, QStringLiteral("Save Report"),
+                                     defaultReportName(QDateTime::currentDateTime()),
+                                     QStringLiteral("JSON Lines (*.jsonl);;All files (*)"));
     if (path.isEmpty())
         return;
     QString error;
-    if (!saveReportTo(path, &error))
+    if (!saveReportTo(path, &error)) {
         QMessageBox::warning(this, QStringLiteral("Save Report"),
                              QStringLiteral("The report could not be saved to %1: %2").arg(path, error));
+        return;
+    }
+    m_reportStatus->setText(QStringLiteral("Report saved to %1.").arg(QDir::toNativeSeparators(path)));
+    m_reportStatus->show();
 }
 
 void ProvisionWindow::closeEvent(QCloseEvent *event)
@@ -537,7 +660,8 @@ void ProvisionWindow::closeEvent(QCloseEvent *event)
     // later: the readers in hand finish first.
     if (busy() > 0) {
         m_closeWhenIdle = true;
-        m_count->setText(QStringLiteral("Closing once the %1 readers in hand are done.").arg(busy()));
+        m_count->setText(busy() == 1 ? QStringLiteral("Closing once the reader in hand is done.")
+                                     : QStringLiteral("Closing once the %1 readers in hand are done.").arg(busy()));
         event->ignore();
         return;
     }

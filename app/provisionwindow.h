@@ -5,6 +5,7 @@
 #include "settings/readersettings.h"
 #include "settings/settingsfile.h"
 
+#include <QDateTime>
 #include <QJsonObject>
 #include <QList>
 #include <QString>
@@ -23,6 +24,18 @@ class QPushButton;
 class QRadioButton;
 class QTableWidget;
 
+// The settings in the main window's form, as Save Settings would keep them,
+// when the form may be a bench's source.
+struct BenchFormOffer
+{
+    // Why the form is no source now (shown on the disabled choice); empty
+    // when it is one.
+    QString unavailable;
+    // Why its values cannot be written as they stand (Set Status's checks).
+    QStringList problems;
+    ReaderSettings settings;
+};
+
 // A bench: one set of settings onto every reader that comes along, each
 // read, compared, written only where it differs and read back. Readers
 // already attached wait for the user; readers plugged in while it is open
@@ -33,12 +46,14 @@ class ProvisionWindow : public QWidget
     Q_OBJECT
 
 public:
-    // The settings in the main window's form, as Save Settings would keep
-    // them.
-    using FormSettings = std::function<ReaderSettings()>;
+    using FormSettings = std::function<BenchFormOffer()>;
 
     ProvisionWindow(History *history, DeviceMonitor *monitor, FormSettings formSettings, QWidget *parent = nullptr);
     ~ProvisionWindow() override;
+
+    // Readers plugged in from now on are told of by monitor (which may come
+    // after the window: the main window sets its own up once shown).
+    void watch(DeviceMonitor *monitor);
 
     // The settings come from the file at path; false, with the reasons in
     // the window's list, when it is not a settings file (nothing is then
@@ -46,13 +61,19 @@ public:
     bool useFile(const QString &path);
     void useForm();
 
-    // Writes every reader listed as attached.
+    // Writes every reader attached that is not yet right.
     void provisionAttached();
-    // This run's records, one JSON line each.
+    // Tries again every reader attached whose latest attempt failed.
+    void retryFailed();
+    // The report: a header line (settings, host, version, start), every
+    // attempt's record, a summary line; one JSON document a line.
     bool saveReportTo(const QString &path, QString *error);
+    // Each reader's latest record, in the rows' order.
     QList<ProvisionRecord> records() const;
-    // "2 confirmed, 1 failed, 0 already set".
+    // The readers by their latest result: "2 confirmed, 1 already set, 1 failed".
     QString countText() const;
+    // Where the report was saved, when it was.
+    QString reportStatus() const;
     // Readers being worked on now.
     int busy() const;
 
@@ -62,13 +83,18 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
-    enum class RowState { Attached, Working, Done, Gone };
+    // One row a reader, whatever its attempts: Waiting until first tried.
+    enum class RowState { Waiting, Working, Done };
     struct Row
     {
         ProvisionTarget target;
-        RowState state = RowState::Attached;
+        RowState state = RowState::Waiting;
+        bool present = true;
+        // Plugged in again while its attempt runs: tried again after it.
+        bool queued = false;
         std::optional<ProvisionRecord> record;
     };
 
@@ -86,15 +112,26 @@ private:
     void announceRow(int row);
     void updateCount();
     void updateControls();
+    void updateFormChoice();
     void browse();
     void chooseAndSaveReport();
-    int rowOf(const QString &path, RowState state) const;
+    int rowOfReader(const QString &readerId) const;
+    int rowAt(const QString &path) const;
+    // Present, not in hand, and its latest attempt (if any) not right.
+    bool wantsWrite(const Row &row) const;
+    bool failedAndHere(const Row &row) const;
 
     History *m_history;
     FormSettings m_formSettings;
     std::optional<SettingsPatch> m_patch;
+    // What the report's header names: the file (empty: the form) and its bytes.
+    QString m_settingsOrigin;
+    QByteArray m_settingsBytes;
+    QDateTime m_started;
     std::unique_ptr<ProvisionRunner> m_runner;
     QList<Row> m_rows;
+    // Every attempt's record, in the order they ended.
+    QList<ProvisionRecord> m_attempts;
     bool m_closeWhenIdle = false;
 
     QRadioButton *m_fromFile = nullptr;
@@ -106,6 +143,8 @@ private:
     QLabel *m_emptyHint = nullptr;
     QTableWidget *m_table = nullptr;
     QPushButton *m_provision = nullptr;
+    QPushButton *m_retry = nullptr;
+    QLabel *m_reportStatus = nullptr;
     QPushButton *m_saveReport = nullptr;
     QPushButton *m_close = nullptr;
 };

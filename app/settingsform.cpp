@@ -136,6 +136,7 @@ ReaderSettings SettingsForm::current() const
 
 void SettingsForm::load(const SettingsPatch &patch)
 {
+    m_chosen = true;
     // An edit follows its box as a read makes it, but only while connected:
     // without a reader the form takes no input at all.
     const bool connected = ui.tabWidget->isEnabled();

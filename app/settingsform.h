@@ -56,6 +56,10 @@ public:
     // Any connect or failed read makes it no reader's until one of those.
     bool isThisReaders() const { return m_thisReaders; }
     void setThisReaders(bool on) { m_thisReaders = on; }
+    // Whether, since the program started, a complete read or a file (or the
+    // history) filled the form: only then does it hold settings anybody chose.
+    bool chosen() const { return m_chosen; }
+    void setChosen() { m_chosen = true; }
 
     // Whether the form differs from what was last read from or written to
     // the reader (or from the form at start, before either).
@@ -77,6 +81,7 @@ private:
     Ui::MainWindow &ui;
     SettingsSource m_source = SettingsSource::Hid;
     bool m_thisReaders = false;
+    bool m_chosen = false;
     std::optional<QByteArray> m_firmware;
     std::optional<Shown> preAmble, postAmble, removeData;
     // The index KB_cmb showed for the byte a read delivered.

@@ -56,6 +56,41 @@ void note(const WriteOptions &options, ProvisionRecord &record)
         options.history->append(record, &record.historyError);
 }
 
+// What the user does about a reader that failed, after what went wrong.
+enum class Stage { Reach, Write, Keep, Refused };
+
+ProvisionRecord advised(ProvisionRecord record, Stage stage, const WriteOptions &options)
+{
+    if (record.result != ProvisionResult::Failed
+        && !(record.result == ProvisionResult::Unconfirmed && options.verify))
+        return record;
+    const QString again = options.retriedOnReplug
+        ? QStringLiteral("Pull the reader out and plug it in again: it is tried again at once.")
+        : QStringLiteral("Check the reader and its cable, then apply again: readers already right are left alone.");
+    QString advice;
+    switch (stage) {
+    case Stage::Reach:
+        advice = again;
+        break;
+    case Stage::Write:
+        advice = record.result == ProvisionResult::Unconfirmed
+            ? QStringLiteral("It may hold the settings; try it again to confirm it. ") + again
+            : QStringLiteral("Its settings may be partly written: try it again before it leaves the bench. ") + again;
+        break;
+    case Stage::Keep:
+        advice = QStringLiteral("Nothing was written to it: make the history writable, then try it again.");
+        break;
+    case Stage::Refused:
+        advice = QStringLiteral("Nothing was written to it: shorten the texts in the settings.");
+        break;
+    }
+    QString reason = record.reason.trimmed();
+    if (!reason.isEmpty() && !reason.endsWith(QLatin1Char('.')))
+        reason += QLatin1Char('.');
+    record.reason = reason.isEmpty() ? advice : reason + QLatin1Char(' ') + advice;
+    return record;
+}
+
 } // namespace
 
 QList<SettingChange> settingChanges(const QJsonObject &held, const QJsonObject &wouldBe)
@@ -236,14 +271,15 @@ ProvisionRecord provisionReader(const ProvisionTarget &target, const SettingsPat
     }
     ReaderLink link;
     if (!link.open(target.transport, target.where)) {
-        record = failedRecord(record, QStringLiteral("cannot open %1: %2").arg(record.path, link.errorString()));
+        record = advised(failedRecord(record, QStringLiteral("cannot open %1: %2").arg(record.path, link.errorString())),
+                         Stage::Reach, options);
         note(options, record);
         return record;
     }
     QString why;
     const std::optional<ReaderSettings> held = SettingsRead::everySetting(link, &why);
     if (!held) {
-        record = failedRecord(record, why);
+        record = advised(failedRecord(record, why), Stage::Reach, options);
         note(options, record);
         return record;
     }
@@ -259,7 +295,12 @@ ProvisionRecord provisionReader(const ProvisionTarget &target, const SettingsPat
         note(options, record);
         return record;
     }
-    return guardedWrite(link, record, *held, request, noted);
+    const ProvisionRecord written = guardedWrite(link, record, *held, request, noted);
+    const Stage stage = !sequence.overlongTexts().isEmpty() ? Stage::Refused
+                        : !written.written                  ? Stage::Keep
+                                                            : Stage::Write;
+    // The outcome is in the history already; the advice is for the user.
+    return advised(written, stage, options);
 }
 
 ProvisionRunner::ProvisionRunner(const SettingsPatch &patch, WriteOptions options, QObject *parent)

@@ -52,6 +52,9 @@ struct WriteOptions
     // What the write leaves out of what was asked (leftOutOver), told
     // first in the record's reason.
     QStringList notes;
+    // A reader plugged in again is tried again at once (a bench that watches
+    // for readers): a failure's advice says so; otherwise it says to run again.
+    bool retriedOnReplug = false;
 };
 
 // The one write every path shares (the window's Set Status, an undo,
@@ -87,7 +90,8 @@ ProvisionTarget serialTarget(const QString &port);
 // One reader from start to record: opens its own link, reads, compares,
 // writes only what differs (guardedWrite), reads back. What its interface
 // cannot carry is left out and noted in the record. Never throws; every
-// failure is a record. Runs on any thread.
+// failure is a record whose reason ends with what to do about it. Runs on
+// any thread.
 ProvisionRecord provisionReader(const ProvisionTarget &target, const SettingsPatch &patch,
                                 const WriteOptions &options);
 

@@ -17,6 +17,9 @@
 #include <QApplication>
 #include <QDialog>
 #include <QFile>
+#include <QCryptographicHash>
+#include <QInputDialog>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
@@ -56,6 +59,20 @@ void trigger(const MainWindow &w, const char *action)
     w.findChild<QAction *>(QString::fromLatin1(action))->trigger();
 }
 
+// Answers the reader chooser Connect opens (-1: Cancel); the entries it listed.
+std::shared_ptr<QStringList> answerChooser(int pick)
+{
+    auto listed = std::make_shared<QStringList>();
+    QTimer::singleShot(50, [listed, pick] {
+        if (auto *chooser = qobject_cast<QInputDialog *>(QApplication::activeModalWidget())) {
+            *listed = chooser->comboBoxItems();
+            chooser->setTextValue(listed->value(pick));
+            pick < 0 ? chooser->reject() : chooser->accept();
+        }
+    });
+    return listed;
+}
+
 } // namespace
 
 class BenchWindowTest : public ReaderTestCase
@@ -67,6 +84,10 @@ private slots:
     void cleanup();
 
     void benchTakesPluggedReadersAndWaitsWithAttachedOnes();
+    void benchOpenedBeforeTheMonitorHearsReadersPluggedIn();
+    void aReaderPluggedAgainDuringItsAttemptIsTriedAfterIt();
+    void theFormIsOfferedOnlyOnceChosenAndFit();
+    void connectAsksWhichOfSeveralReaders();
     void setStatusKeepsWhatTheReaderHeldFirst_data();
     void setStatusKeepsWhatTheReaderHeldFirst();
     void writeThenUndoLeavesTheReaderAsItWas_data();
@@ -126,6 +147,7 @@ void BenchWindowTest::benchTakesPluggedReadersAndWaitsWithAttachedOnes()
     MainWindow w;
     auto *events = new FakeDeviceEvents;
     w.watchDevices(std::unique_ptr<DeviceEventSource>(events));
+    answerChooser(0);
     QVERIFY(connectOverUsb(w));
     model->clearLog();
     const int framesBefore = int(model->framesReceived().size());
@@ -155,11 +177,13 @@ void BenchWindowTest::benchTakesPluggedReadersAndWaitsWithAttachedOnes()
     QVERIFY(boxes->boxes.isEmpty());
     QCOMPARE(cell(*bench, 2, 0), FakeHid::readerSerialNumber(pulled));
     QCOMPARE(cell(*bench, 2, 3), QStringLiteral("failed"));
-    QVERIFY(!cell(*bench, 2, 4).isEmpty());
+    QVERIFY2(cell(*bench, 2, 4).endsWith(QLatin1String("Pull the reader out and plug it in again: it is tried again "
+                                                       "at once.")),
+             qPrintable(cell(*bench, 2, 4)));
     QVERIFY(!bench->findChild<QTableWidget *>()->item(2, 3)->icon().isNull());
     QCOMPARE(cell(*bench, 3, 3), QStringLiteral("confirmed"));
     QCOMPARE(m_models[size_t(plugged) - 1]->state().outputLength, 9);
-    QCOMPARE(bench->countText(), QStringLiteral("1 confirmed, 1 failed, 0 already set"));
+    QCOMPARE(bench->countText(), QStringLiteral("1 confirmed, 0 already set, 1 failed"));
     // The README's picture of a bench run.
     if (const QString shot = qEnvironmentVariable("TAVRIN_BENCH_SCREENSHOT"); !shot.isEmpty())
         QVERIFY(bench->grab().save(shot));
@@ -170,23 +194,53 @@ void BenchWindowTest::benchTakesPluggedReadersAndWaitsWithAttachedOnes()
     QCOMPARE(model->framesReceived().size(), framesBefore);
     QVERIFY(m_models[size_t(attached) - 1]->framesReceived().isEmpty());
 
-    bench->findChild<QPushButton *>(QStringLiteral("provisionAttached"))->click();
+    events->send(DeviceEvent::Action::Removed, DeviceEvent::Kind::OtherHid, FakeHid::readerPath(pulled));
+    QTest::qWait(50);
+
+    // The reader pulled out is not there to be written; the others are.
+    auto *provision = bench->findChild<QPushButton *>(QStringLiteral("provisionAttached"));
+    auto *retry = bench->findChild<QPushButton *>(QStringLiteral("retryFailed"));
+    QVERIFY(!retry->isEnabled());
+    provision->click();
     QTRY_COMPARE_WITH_TIMEOUT(bench->records().size(), 4, 10000);
-    QCOMPARE(bench->countText(), QStringLiteral("3 confirmed, 1 failed, 0 already set"));
+    QTRY_COMPARE(bench->countText(), QStringLiteral("3 confirmed, 0 already set, 1 failed"));
     QCOMPARE(model->state().outputLength, 9);
     QCOMPARE(m_models[size_t(attached) - 1]->state().outputLength, 9);
+    // Nothing left that is attached and not right.
+    QVERIFY(!provision->isEnabled());
+
+    // Plugged in again, the failed reader is tried in its own row.
+    FakeHid::plugInReader(pulled);
+    events->send(DeviceEvent::Action::Added, DeviceEvent::Kind::UsbReader, FakeHid::readerPath(pulled));
+    QTRY_COMPARE_WITH_TIMEOUT(bench->countText(), QStringLiteral("4 confirmed, 0 already set, 0 failed"), 10000);
+    QCOMPARE(bench->findChild<QTableWidget *>()->rowCount(), 4);
+    QCOMPARE(cell(*bench, 2, 3), QStringLiteral("confirmed"));
+    QCOMPARE(m_models[size_t(pulled) - 1]->state().outputLength, 9);
 
     const QString report = m_dir->filePath(QStringLiteral("report.jsonl"));
     QVERIFY(bench->saveReportTo(report, nullptr));
     QFile saved(report);
     QVERIFY(saved.open(QIODevice::ReadOnly));
     const QList<QByteArray> lines = saved.readAll().split('\n');
-    QCOMPARE(lines.size(), 5); // four records and the end of the last line
-    // In the rows' order: the two attached ones, the pulled one, the last.
-    QVERIFY(lines[2].contains(R"("result":"failed")"));
-    QVERIFY(lines[3].contains(R"("result":"confirmed")"));
+    QCOMPARE(lines.size(), 8); // header, five attempts, summary, the end of the last line
+    const QJsonObject header = QJsonDocument::fromJson(lines[0]).object();
+    QCOMPARE(header.value("settings").toString(), m_dir->filePath(QStringLiteral("settings.json")));
+    QCOMPARE(header.value("sha256").toString(),
+             QString::fromLatin1(QCryptographicHash::hash(R"({"outputLength": 9, "buzzer": false})",
+                                                          QCryptographicHash::Sha256)
+                                     .toHex()));
+    for (const char *key : {"host", "version", "started"})
+        QVERIFY2(!header.value(QLatin1String(key)).toString().isEmpty(), key);
+    // In the order they ended: the pulled one's failure among the first,
+    // its confirmation last.
+    QCOMPARE(int(lines.mid(1, 2).join().count(R"("result":"failed")")), 1);
+    QVERIFY(lines[5].contains(R"("result":"confirmed")"));
+    const QJsonObject summary = QJsonDocument::fromJson(lines[6]).object();
+    QCOMPARE(summary.value("summary").toString(), bench->countText());
+    QCOMPARE(summary.value("readers").toInt(), 4);
+    QVERIFY(!summary.value("ended").toString().isEmpty());
     // Every write went to the history too: a pending line and its outcome.
-    QCOMPARE(History().read().entries.size(), 4);
+    QCOMPARE(History().read().entries.size(), 5);
 
     // Closing the bench gives the main window its connection back.
     bench->close();
@@ -220,6 +274,112 @@ void BenchWindowTest::quitWhileTheBenchWorksWaitsAndEnds()
     QCOMPARE(boxes->boxes.size(), 1);
     const QWidgetList windows = QApplication::topLevelWidgets();
     QVERIFY(std::none_of(windows.cbegin(), windows.cend(), [](const QWidget *x) { return x->isVisible(); }));
+}
+
+void BenchWindowTest::benchOpenedBeforeTheMonitorHearsReadersPluggedIn()
+{
+    const int plugged = addReader(false);
+    MainWindow w;
+    // As --provision does: the bench opens before the window's start-up
+    // work, which sets up the window's monitor.
+    ProvisionWindow *bench = w.openProvisionWindow(writeSettings(R"({"outputLength": 9})"));
+    auto *events = new FakeDeviceEvents;
+    w.watchDevices(std::unique_ptr<DeviceEventSource>(events));
+    FakeHid::plugInReader(plugged);
+    events->send(DeviceEvent::Action::Added, DeviceEvent::Kind::UsbReader, FakeHid::readerPath(plugged));
+    QTRY_COMPARE_WITH_TIMEOUT(bench->countText(), QStringLiteral("1 confirmed, 0 already set, 0 failed"), 10000);
+    QCOMPARE(m_models[0]->state().outputLength, 9);
+    // Other settings: the reader right by the old ones is to be written again.
+    QVERIFY(bench->useFile(writeSettings(R"({"outputLength": 7})")));
+    QCOMPARE(bench->countText(), QStringLiteral("0 confirmed, 0 already set, 0 failed"));
+    bench->provisionAttached();
+    QTRY_COMPARE_WITH_TIMEOUT(m_models[0]->state().outputLength, 7, 10000);
+}
+
+void BenchWindowTest::aReaderPluggedAgainDuringItsAttemptIsTriedAfterIt()
+{
+    const int silent = addReader(true);
+    const int again = addReader(false);
+    MainWindow w;
+    auto *events = new FakeDeviceEvents;
+    w.watchDevices(std::unique_ptr<DeviceEventSource>(events));
+    ProvisionWindow *bench = w.openProvisionWindow(writeSettings(R"({"outputLength": 9})"));
+    auto *retry = bench->findChild<QPushButton *>(QStringLiteral("retryFailed"));
+    FakeHid::setReaderSilent(silent, true);
+    bench->provisionAttached();
+
+    // Pulled out and plugged in again while its read waits for an answer.
+    FakeHid::plugInReader(again);
+    FakeHid::setReaderSilent(again, true);
+    events->send(DeviceEvent::Action::Added, DeviceEvent::Kind::UsbReader, FakeHid::readerPath(again));
+    QTRY_COMPARE(cell(*bench, 1, 3), QStringLiteral("in progress"));
+    events->send(DeviceEvent::Action::Removed, DeviceEvent::Kind::OtherHid, FakeHid::readerPath(again));
+    events->send(DeviceEvent::Action::Added, DeviceEvent::Kind::UsbReader, FakeHid::readerPath(again));
+    QTRY_VERIFY(cell(*bench, 1, 4).startsWith(QLatin1String("Plugged in again")));
+    // Its first request is lost before it may answer again.
+    QTRY_VERIFY(!m_models[1]->framesReceived().isEmpty());
+    FakeHid::setReaderSilent(again, false);
+
+    // The silent one failed; the other, tried again, is right: one row each.
+    QTRY_COMPARE_WITH_TIMEOUT(bench->countText(), QStringLiteral("1 confirmed, 0 already set, 1 failed"), 15000);
+    QCOMPARE(bench->findChild<QTableWidget *>()->rowCount(), 2);
+    QCOMPARE(m_models[1]->state().outputLength, 9);
+    QVERIFY(retry->isEnabled());
+
+    FakeHid::setReaderSilent(silent, false);
+    retry->click();
+    QTRY_COMPARE_WITH_TIMEOUT(bench->countText(), QStringLiteral("2 confirmed, 0 already set, 0 failed"), 10000);
+    QCOMPARE(m_models[0]->state().outputLength, 9);
+    QVERIFY(!retry->isEnabled());
+    // Two failed attempts and two that worked, each in the history.
+    QCOMPARE(History().read().entries.size(), 4);
+}
+
+void BenchWindowTest::theFormIsOfferedOnlyOnceChosenAndFit()
+{
+    FakeHid::attach(model.get());
+    auto w = std::make_unique<MainWindow>();
+    auto *fromForm = w->openProvisionWindow()->findChild<QRadioButton *>(QStringLiteral("fromForm"));
+    QVERIFY(!fromForm->isEnabled());
+    QVERIFY(fromForm->toolTip().contains(QLatin1String("neither read from a reader nor loaded from a file")));
+
+    w = std::make_unique<MainWindow>();
+    connectTo(*w, false);
+    model->clearLog();
+    widget<QLineEdit>(*w, "IBTOutStartEdit")->setText(QStringLiteral("abc"));
+    ProvisionWindow *bench = w->openProvisionWindow();
+    fromForm = bench->findChild<QRadioButton *>(QStringLiteral("fromForm"));
+    auto *provision = bench->findChild<QPushButton *>(QStringLiteral("provisionAttached"));
+    auto *list = bench->findChild<QListWidget *>(QStringLiteral("settingsList"));
+    fromForm->click();
+    QCOMPARE(list->item(0)->text(), QStringLiteral("The settings in the form are not used:"));
+    QVERIFY(!provision->isEnabled());
+
+    widget<QLineEdit>(*w, "IBTOutStartEdit")->setText(QStringLiteral("5"));
+    fromForm->click();
+    QVERIFY(!list->findItems(QStringLiteral("outputStart: 5"), Qt::MatchExactly).isEmpty());
+    QVERIFY(FaultCheck::nonReadFrames(model->framesReceived()).isEmpty());
+    provision->click();
+    QTRY_COMPARE_WITH_TIMEOUT(bench->countText(), QStringLiteral("1 confirmed, 0 already set, 0 failed"), 10000);
+    QCOMPARE(model->state().outputStart, 5);
+}
+
+void BenchWindowTest::connectAsksWhichOfSeveralReaders()
+{
+    FakeHid::attach(model.get());
+    const int second = addReader(true);
+    MainWindow w;
+    model->clearLog();
+    std::shared_ptr<QStringList> listed = answerChooser(-1);
+    QVERIFY(!connectOverUsb(w));
+    QCOMPARE(listed->size(), 2);
+    listed = answerChooser(1);
+    QVERIFY(connectOverUsb(w));
+    QCOMPARE(*listed, (QStringList{QStringLiteral("SIM0001 (/dev/hidraw-sim0)"),
+                                   QStringLiteral("%1 (%2)").arg(FakeHid::readerSerialNumber(second),
+                                                                 FakeHid::readerPath(second))}));
+    QCOMPARE(w.link().location(), FakeHid::readerPath(second));
+    QVERIFY(model->framesReceived().isEmpty());
 }
 
 void BenchWindowTest::setStatusKeepsWhatTheReaderHeldFirst_data()

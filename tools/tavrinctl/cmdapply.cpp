@@ -5,6 +5,7 @@
 #include "ctlsession.h"
 
 #include "link/devicemonitor.h"
+#include "provision/benchreport.h"
 #include "provision/history.h"
 
 #include <QEventLoop>
@@ -39,10 +40,14 @@ const char *const applyHelp =
     "(serial ports only when named), side by side. Each reader is read first and\n"
     "written only when it holds something else (\"already set\" otherwise), then\n"
     "read back. What each held is saved to the history before it is written.\n"
-    "Prints a line per reader as it ends, then \"N confirmed, M already set,\n"
-    "K failed\". Nothing is sent to any reader unless FILE is valid.\n"
+    "Prints a line per reader as it ends, then the readers by their latest\n"
+    "result: \"N confirmed, M already set, K failed\". Nothing is sent to any\n"
+    "reader unless FILE is valid. Ctrl+C (or SIGTERM) lets the readers in hand\n"
+    "finish, then prints the summary.\n"
     "  --json          print a JSON array of the readers' records instead\n"
-    "  --log LOG       append each record to LOG as one JSON line\n"
+    "  --log LOG       append to LOG a header line (FILE, its SHA-256, host,\n"
+    "                  version, start), each record as one JSON line and a\n"
+    "                  summary line (the totals, the end)\n"
     "  --no-verify     skip the read-back: readers are \"unconfirmed\"\n"
     "  --no-history    write without saving what the readers held\n"
     "  --strict        refuse a file with a field the interface cannot carry\n"
@@ -50,10 +55,13 @@ const char *const applyHelp =
     "                  is left out of those readers' writes, with a note\n"
     "  --watch         leave the readers attached now alone and apply FILE to each\n"
     "                  USB reader plugged in from now on, until Ctrl+C (or SIGTERM),\n"
-    "                  which ends after the readers in hand\n"
-    "  --count N       with --watch: end once N readers were handled\n"
-    "Exit codes: 0 every reader confirmed or already set (or sent, with\n"
-    "--no-verify), 1 any failed or unconfirmed, 2 usage or input error.\n";
+    "                  which ends after the readers in hand; a reader that failed\n"
+    "                  is tried again when plugged in again\n"
+    "  --count N       with --watch: end once N distinct readers are right\n"
+    "                  (confirmed or already set); failed ones do not count\n"
+    "Exit codes, each reader by its latest result: 0 every reader confirmed or\n"
+    "already set (or sent, with --no-verify), 1 any failed or unconfirmed, 2 usage\n"
+    "or input error.\n";
 
 namespace {
 
@@ -63,7 +71,7 @@ std::function<std::unique_ptr<DeviceEventSource>()> &deviceEvents()
     return source;
 }
 
-// SIGINT and SIGTERM, while a watch runs: written to a pipe the event loop
+// SIGINT and SIGTERM, while a bench runs: written to a pipe the event loop
 // watches, since nothing else may be done in a handler.
 int signalPipe[2] = {-1, -1};
 
@@ -102,6 +110,14 @@ public:
     StopSignals &operator=(const StopSignals &) = delete;
 
     QSocketNotifier *notifier() const { return m_notifier.get(); }
+    // Takes the signals told of, so that the notifier fires again only for
+    // the next one.
+    void drain() const
+    {
+        char bytes[16];
+        while (::read(signalPipe[0], bytes, sizeof bytes) > 0) {
+        }
+    }
 
 private:
     std::unique_ptr<QSocketNotifier> m_notifier;
@@ -110,29 +126,24 @@ private:
 };
 
 // The records of one bench run as they come: a line each (or the JSON at
-// the end), the log, the tally.
+// the end), the log between its header and summary, the readers' tally.
 class Report
 {
 public:
-    Report(const Options &options, Io &io, QFile *log)
+    Report(const Options &options, Io &io, QFile *log, const QJsonObject &header)
         : m_options(options)
         , m_io(io)
         , m_log(log)
     {
+        if (m_log)
+            writeLog(header);
     }
 
     void add(const ProvisionRecord &record)
     {
         m_records.append(record);
-        if (m_log && m_logError.isEmpty()) {
-            // Each line on disk as it comes: a log that silently stops is
-            // worse than none.
-            const QByteArray line = QJsonDocument(record.toJson()).toJson(QJsonDocument::Compact) + '\n';
-            if (m_log->write(line) != line.size() || !m_log->flush())
-                m_logError = m_log->errorString();
-            else if (::fsync(m_log->handle()) != 0)
-                m_logError = QString::fromLocal8Bit(strerror(errno));
-        }
+        if (m_log)
+            writeLog(record.toJson());
         if (m_options.json)
             return;
         m_io.out << record.reader.id << ' ' << record.path << ": " << resultText(record.result);
@@ -143,19 +154,23 @@ public:
         m_io.out.flush();
     }
 
+    ReaderTally tally() const { return tallyReaders(m_records); }
+
+    // Whether the reader's latest attempt in this run got it right.
+    bool isRightAlready(const ReaderIdentity &reader) const
+    {
+        for (auto r = m_records.crbegin(); r != m_records.crend(); ++r) {
+            if (r->reader == reader)
+                return isRight(r->result);
+        }
+        return false;
+    }
+
     int finish()
     {
-        const auto count = [this](ProvisionResult result) {
-            return std::count_if(m_records.cbegin(), m_records.cend(),
-                                 [result](const ProvisionRecord &r) { return r.result == result; });
-        };
-        QString summary = QStringLiteral("%1 confirmed, %2 already set, %3 failed")
-                              .arg(count(ProvisionResult::Confirmed))
-                              .arg(count(ProvisionResult::AlreadySet))
-                              .arg(count(ProvisionResult::Failed));
-        const auto unconfirmed = count(ProvisionResult::Unconfirmed);
-        if (unconfirmed > 0)
-            summary += QStringLiteral(", %1 unconfirmed").arg(unconfirmed);
+        // Readers, each by its latest result: a retry that worked is a success.
+        const ReaderTally readers = tally();
+        const QString summary = readers.text();
         if (m_options.json) {
             QList<ProvisionRecord> sorted = m_records;
             std::stable_sort(sorted.begin(), sorted.end(),
@@ -169,10 +184,9 @@ public:
         } else {
             m_io.out << summary << '\n';
         }
-        const bool allGood = std::all_of(m_records.cbegin(), m_records.cend(), [this](const ProvisionRecord &r) {
-            return r.result == ProvisionResult::Confirmed || r.result == ProvisionResult::AlreadySet
-                || (r.result == ProvisionResult::Unconfirmed && m_options.noVerify);
-        });
+        if (m_log)
+            writeLog(benchReportSummary(m_records, QDateTime::currentDateTimeUtc()));
+        const bool allGood = readers.failed == 0 && (readers.unconfirmed == 0 || m_options.noVerify);
         // Records not kept are a failure, whatever the readers did: an
         // undo could not find them, and a log cut short is no report.
         bool kept = m_logError.isEmpty();
@@ -192,6 +206,19 @@ public:
     }
 
 private:
+    // Each line on disk as it comes: a log that silently stops is worse
+    // than none.
+    void writeLog(const QJsonObject &json)
+    {
+        if (!m_logError.isEmpty())
+            return;
+        const QByteArray line = QJsonDocument(json).toJson(QJsonDocument::Compact) + '\n';
+        if (m_log->write(line) != line.size() || !m_log->flush())
+            m_logError = m_log->errorString();
+        else if (::fsync(m_log->handle()) != 0)
+            m_logError = QString::fromLocal8Bit(strerror(errno));
+    }
+
     const Options &m_options;
     Io &m_io;
     QFile *m_log;
@@ -261,14 +288,25 @@ int namedTargets(const Options &options, Session &session, QList<ProvisionTarget
 
 namespace {
 
-int runNamed(const QList<ProvisionTarget> &targets, ProvisionRunner &runner, Report &report)
+int runNamed(const QList<ProvisionTarget> &targets, ProvisionRunner &runner, Report &report, Io &io)
 {
+    // Every reader is in hand from the start: Ctrl+C lets them finish, so
+    // that none is left half written and the summary is whole.
+    const StopSignals stopSignals;
     QEventLoop loop;
     QObject::connect(&runner, &ProvisionRunner::finished, &loop, [&report](const ProvisionRecord &r) { report.add(r); });
     QObject::connect(&runner, &ProvisionRunner::idle, &loop, &QEventLoop::quit);
+    if (QSocketNotifier *notifier = stopSignals.notifier()) {
+        QObject::connect(notifier, &QSocketNotifier::activated, &loop, [&] {
+            stopSignals.drain();
+            io.err << "stopping once the readers in hand are done\n";
+            io.err.flush();
+        });
+    }
     for (const ProvisionTarget &target : targets)
         runner.start(target);
-    loop.exec();
+    if (runner.running() > 0)
+        loop.exec();
     return report.finish();
 }
 
@@ -281,40 +319,59 @@ int watch(const Options &options, Session &session, ProvisionRunner &runner, Rep
     DeviceMonitor monitor(std::move(source));
     const StopSignals stopSignals;
     QEventLoop loop;
-    int handled = 0;
     bool stopping = false;
     QSet<QString> inHand;
+    // Plugged in again while in hand: tried again once that attempt ends.
+    QSet<QString> again;
+    QTextStream &err = session.io.err;
 
     for (const ProvisionTarget &r : attachedUsbReaders())
-        session.io.err << "left alone, attached at the start: " << r.identity.id << ' ' << r.where << '\n';
-    session.io.err << "waiting for readers to be plugged in"
-                   << (options.count ? QStringLiteral(" (%1)").arg(*options.count) : QString())
-                   << "; Ctrl+C ends\n";
-    session.io.err.flush();
+        err << "left alone, attached at the start: " << r.identity.id << ' ' << r.where << '\n';
+    err << "waiting for readers to be plugged in"
+        << (options.count ? QStringLiteral(" (%1)").arg(*options.count) : QString()) << "; Ctrl+C ends\n";
+    err.flush();
 
     const auto stop = [&] {
         stopping = true;
         if (runner.running() == 0)
             loop.quit();
     };
-    const auto wanted = [&] { return !stopping && (!options.count || handled + inHand.size() < *options.count); };
+    // Distinct readers that ended right; a failed one does not count.
+    const auto countReached = [&] { return options.count && report.tally().right() >= *options.count; };
     // The system may tell of the node a moment before the reader can be
     // listed: a few more tries, a tenth of a second apart.
     QHash<QString, int> triesLeft;
     QTimer retry;
     retry.setInterval(100);
     const auto take = [&](const QString &node) {
-        if (!wanted() || inHand.contains(node)) {
+        if (stopping) {
             triesLeft.remove(node);
             return;
         }
-        if (const std::optional<ProvisionTarget> target = attachedUsbReader(node)) {
+        if (inHand.contains(node)) {
             triesLeft.remove(node);
+            again.insert(node);
+            err << "plugged in again while in hand, tried again once its attempt ends: " << node << '\n';
+            err.flush();
+            return;
+        }
+        const std::optional<ProvisionTarget> target = attachedUsbReader(node);
+        if (!target) {
+            if (--triesLeft[node] <= 0)
+                triesLeft.remove(node);
+            return;
+        }
+        triesLeft.remove(node);
+        if (report.isRightAlready(target->identity)) {
+            err << "left alone, already right in this run: " << target->identity.id << ' ' << node << '\n';
+        } else if (options.count && report.tally().right() + int(inHand.size()) >= *options.count) {
+            err << "left alone, the readers in hand make up the count: " << target->identity.id << ' ' << node
+                << '\n';
+        } else {
             inHand.insert(node);
             runner.start(*target);
-        } else if (--triesLeft[node] <= 0) {
-            triesLeft.remove(node);
         }
+        err.flush();
     };
     QObject::connect(&retry, &QTimer::timeout, &loop, [&] {
         for (const QString &node : triesLeft.keys())
@@ -330,15 +387,22 @@ int watch(const Options &options, Session &session, ProvisionRunner &runner, Rep
     });
     QObject::connect(&runner, &ProvisionRunner::finished, &loop, [&](const ProvisionRecord &r) {
         inHand.remove(r.path);
-        ++handled;
         report.add(r);
-        if (options.count && handled >= *options.count)
+        if (countReached()) {
             stop();
-        else if (stopping && runner.running() == 0)
+            return;
+        }
+        if (again.remove(r.path) && !isRight(r.result))
+            take(r.path);
+        if (stopping && runner.running() == 0)
             loop.quit();
     });
-    if (QSocketNotifier *notifier = stopSignals.notifier())
-        QObject::connect(notifier, &QSocketNotifier::activated, &loop, stop);
+    if (QSocketNotifier *notifier = stopSignals.notifier()) {
+        QObject::connect(notifier, &QSocketNotifier::activated, &loop, [&] {
+            stopSignals.drain();
+            stop();
+        });
+    }
     loop.exec();
     return report.finish();
 }
@@ -372,7 +436,9 @@ int applyCommand(const Options &options, Io &io)
     if (options.count && !options.watch)
         return complain(io.err, UsageError, QStringLiteral("--count belongs to --watch"));
     SettingsPatch patch;
-    if (const int failed = loadPatch(options.positional.first(), options, io, patch); failed != Success)
+    QByteArray settings;
+    const QDateTime started = QDateTime::currentDateTimeUtc();
+    if (const int failed = loadPatch(options.positional.first(), options, io, patch, &settings); failed != Success)
         return failed;
 
     Session session(io);
@@ -395,9 +461,12 @@ int applyCommand(const Options &options, Io &io)
     writeOptions.verify = !options.noVerify;
     writeOptions.history = history.get();
     writeOptions.runId = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    writeOptions.retriedOnReplug = options.watch;
     ProvisionRunner runner(patch, writeOptions);
-    Report report(options, io, options.log ? &log : nullptr);
-    return options.watch ? watch(options, session, runner, report) : runNamed(targets, runner, report);
+    const QByteArray &file = options.positional.first();
+    const QString settingsName = file == "-" ? QStringLiteral("standard input") : QFile::decodeName(file);
+    Report report(options, io, options.log ? &log : nullptr, benchReportHeader(settingsName, settings, started));
+    return options.watch ? watch(options, session, runner, report) : runNamed(targets, runner, report, io);
 }
 
 } // namespace Tavrinctl

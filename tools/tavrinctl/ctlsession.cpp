@@ -29,7 +29,7 @@ WriteTransport transportOf(const Options &options)
     return options.ports.isEmpty() ? WriteTransport::Hid : WriteTransport::Serial;
 }
 
-int loadPatch(const QByteArray &path, const Options &options, Io &io, SettingsPatch &patch)
+int loadPatch(const QByteArray &path, const Options &options, Io &io, SettingsPatch &patch, QByteArray *bytes)
 {
     // Read with a limit: a settings file is small, and /dev/zero is not one.
     QByteArray json;
@@ -53,6 +53,8 @@ int loadPatch(const QByteArray &path, const Options &options, Io &io, SettingsPa
         return UsageError;
     }
     patch = *parsed;
+    if (bytes)
+        *bytes = json;
     return Success;
 }
 

@@ -21,7 +21,9 @@ namespace Tavrinctl {
 // The settings file a command names (- for standard input), checked whole
 // for a write over the options' transport (--strict: refusing what it cannot
 // carry); on failure every problem is said and the exit code returned.
-int loadPatch(const QByteArray &path, const Options &options, Io &io, SettingsPatch &patch);
+// bytes: the file as read, for a report's digest.
+int loadPatch(const QByteArray &path, const Options &options, Io &io, SettingsPatch &patch,
+              QByteArray *bytes = nullptr);
 
 // Says on standard error what a write of patch over the options' transport
 // leaves out; the notes, for the record.
