@@ -357,7 +357,7 @@ void BenchWindowTest::theFormIsOfferedOnlyOnceChosenAndFit()
 
     widget<QLineEdit>(*w, "IBTOutStartEdit")->setText(QStringLiteral("5"));
     fromForm->click();
-    QVERIFY(!list->findItems(QStringLiteral("outputStart: 5"), Qt::MatchExactly).isEmpty());
+    QVERIFY(!list->findItems(QStringLiteral("Output start: 5"), Qt::MatchExactly).isEmpty());
     QVERIFY(FaultCheck::nonReadFrames(model->framesReceived()).isEmpty());
     provision->click();
     QTRY_COMPARE_WITH_TIMEOUT(bench->countText(), QStringLiteral("1 confirmed, 0 already set, 0 failed"), 10000);

@@ -608,8 +608,8 @@ void ProvisionTest::diffAllSaysEachReader()
     QCOMPARE(lines.size(), 3);
     QVERIFY2(lines[0].endsWith(": nothing would change"), qPrintable(lines[0]));
     QVERIFY2(silent ? lines[2].contains(": failed: ")
-                    : lines[2].endsWith(code == 3 ? ": preamble: \"\" -> \"[ESC]X\"; buzzer: true -> false; "
-                                                    "outputLength: 16 -> 9"
+                    : lines[2].endsWith(code == 3 ? ": Preamble: \"\" -> \"[ESC]X\"; Buzzer Enable: true -> false; "
+                                                    "Output length: 16 -> 9"
                                                   : ": nothing would change"),
              qPrintable(lines[2]));
     const QJsonArray records = QJsonDocument::fromJson(tavrinctl({"diff", file, "--all", "--json"}).out.toUtf8()).array();
@@ -631,7 +631,7 @@ void ProvisionTest::undoAllPreviewsThenTakesBackTheRun()
     QVERIFY2(preview.code == 0, qPrintable(preview.err));
     QVERIFY(preview.out.startsWith("run "));
     QCOMPARE(preview.out.count("would go back to the settings"), 2); // the reader already set is not of it
-    QVERIFY(preview.out.contains("  outputLength: 9 -> 16"));
+    QVERIFY(preview.out.contains("  Output length: 9 -> 16"));
     QCOMPARE(FaultCheck::nonReadFrames(m_models[2]->framesReceived()).size(), frames);
 
     const Outcome undo = tavrinctl({"undo", "--all"});
@@ -653,9 +653,9 @@ void ProvisionTest::undoStepsBackOneWriteAtATime()
     // Written again with what it holds: passed over by an undo.
     QCOMPARE(tavrinctl({"write", "-"}, R"({"outputLength": 4})").code, 0);
 
-    QVERIFY(tavrinctl({"undo"}).out.contains("outputLength: 4 -> 9"));
+    QVERIFY(tavrinctl({"undo"}).out.contains("Output length: 4 -> 9"));
     QCOMPARE(describe(model->state()), describe(first));
-    QVERIFY(tavrinctl({"undo"}).out.contains("outputLength: 9 -> 16"));
+    QVERIFY(tavrinctl({"undo"}).out.contains("Output length: 9 -> 16"));
     QCOMPARE(describe(model->state()), describe(original));
     QVERIFY(tavrinctl({"undo"}).err.contains("is taken back already; nothing was written"));
 
