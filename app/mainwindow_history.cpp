@@ -81,7 +81,7 @@ void MainWindow::writeWithSnapshot(const SettingsWriteRequest &request)
     ReaderLink &link = *readerLink;
     const ReaderLock lock(connectedIdentity());
     if (!lock.held()) {
-        showStatus(QStringLiteral("Nothing was written: %1.").arg(lock.refusal()));
+        showStatus(QStringLiteral("Nothing was written: %1.").arg(lock.refusal()), true);
         return;
     }
     QString why;

@@ -587,7 +587,20 @@ QString ProvisionWindow::reportStatus() const
 
 void ProvisionWindow::updateCount()
 {
-    const QString text = tallyReaders(records()).text();
+    QString text = tallyReaders(records()).text();
+    // A write the history did not take cannot be undone: the run says so.
+    int unsaved = 0;
+    QString why;
+    for (const ProvisionRecord &r : std::as_const(m_attempts)) {
+        if (!r.historyError.isEmpty()) {
+            ++unsaved;
+            why = r.historyError;
+        }
+    }
+    if (unsaved > 0)
+        text += QStringLiteral(". The history could not take %1 (%2): %3 cannot be undone.")
+                    .arg(unsaved == 1 ? QStringLiteral("1 record") : QStringLiteral("%1 records").arg(unsaved), why,
+                         unsaved == 1 ? QStringLiteral("it") : QStringLiteral("they"));
     if (m_count->text() == text)
         return;
     m_count->setText(text);
