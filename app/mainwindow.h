@@ -130,7 +130,7 @@ private:
     // unwritten, or the user says to replace it with what (No by default).
     bool mayReplaceForm(const QString &what);
     // Closes without asking about edits: the reader has been told to go.
-    void closeWithoutAsking();
+    Q_INVOKABLE void closeWithoutAsking();
     // The interface and port of the last connection that opened, offered
     // again at the next start.
     void presetConnection(bool usbReaderPresent);

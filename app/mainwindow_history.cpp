@@ -381,7 +381,7 @@ void MainWindow::onBenchClosed()
     if (quitWithBench) {
         // Once the bench is gone, so is this window, and with it the process.
         if (isVisible())
-            QMetaObject::invokeMethod(this, &MainWindow::closeWithoutAsking, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(this, "closeWithoutAsking", Qt::QueuedConnection);
         return;
     }
     ui->ConnectBut->setEnabled(true);

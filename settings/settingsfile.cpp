@@ -429,7 +429,7 @@ QStringList leftOutOver(const SettingsPatch &patch, WriteTransport transport)
 
 QStringList takeOutUncarried(SettingsPatch &patch, WriteTransport transport)
 {
-    const QStringList notes = leftOutOver(patch, transport);
+    QStringList notes = leftOutOver(patch, transport);
     if (transport == WriteTransport::Serial)
         patch.keyboardCountry.reset();
     return notes;

@@ -60,7 +60,7 @@ int loadPatch(const QByteArray &path, const Options &options, Io &io, SettingsPa
 
 QStringList sayLeftOut(const SettingsPatch &patch, const Options &options, Io &io)
 {
-    const QStringList notes = leftOutOver(patch, transportOf(options));
+    QStringList notes = leftOutOver(patch, transportOf(options));
     for (const QString &note : notes)
         complain(io.err, Success, note);
     return notes;
